@@ -1,0 +1,136 @@
+#include "bandgrid.hpp"
+
+#include "convert.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string_view>
+
+namespace bandcut {
+
+std::int64_t grid::points() const {
+    if (nkx <= 0 || nky <= 0 || nkz <= 0) return 0;
+    const std::int64_t plane = std::int64_t{nkx} * nky;  // below 2^62
+    constexpr std::int64_t most = std::numeric_limits<std::int64_t>::max();
+    return plane > most / nkz ? most : plane * nkz;
+}
+
+std::vector<std::int32_t> select_bands(const listing& bands, float ef) {
+    // The sentinels are +-10000 eV, not the largest float: a band lying wholly above
+    // 10000 eV (or below -10000 eV) is never selected, as it never was.
+    const auto nbands = static_cast<std::size_t>(bands.nbands);
+    std::vector<std::int32_t> nstore;
+    std::vector<float> lo(nbands), hi(nbands);
+    for (int s = 0; s < bands.nspin; ++s) {
+        std::fill(lo.begin(), lo.end(), 10000.0f);
+        std::fill(hi.begin(), hi.end(), -10000.0f);
+        const float* row = bands.eband[static_cast<std::size_t>(s)].get();
+        for (std::int32_t k = 0; k < bands.nkpts; ++k, row += nbands) {
+            for (std::size_t b = 0; b < nbands; ++b) {
+                const float e = row[b];
+                if (e < lo[b]) lo[b] = e;
+                if (e > hi[b]) hi[b] = e;
+            }
+        }
+        for (std::size_t b = 0; b < nbands; ++b)
+            if (hi[b] > ef && lo[b] < ef) nstore.push_back(static_cast<std::int32_t>(s * bands.nbands) + static_cast<std::int32_t>(b));
+    }
+    return nstore;
+}
+
+namespace {
+
+// Formats into a large block and hands it to the stream whole: printf per value is the
+// slow part of writing millions of energies.
+class block_writer {
+public:
+    explicit block_writer(std::FILE* out) : out_(out) {}
+    ~block_writer() { flush(); }
+
+    void text(std::string_view s) {
+        room(s.size());
+        std::memcpy(buffer_.get() + used_, s.data(), s.size());
+        used_ += s.size();
+    }
+    void integer(std::int64_t v) {
+        room(24);
+        used_ = static_cast<std::size_t>(std::to_chars(buffer_.get() + used_, buffer_.get() + used_ + 24, v).ptr - buffer_.get());
+    }
+    // printf("%*.*f", width, precision, (double)v)
+    void real(float v, int precision = 6, int width = 0) {
+        char digits[max_real_chars + 16];
+        const auto length = static_cast<std::size_t>(format_real(digits, v, precision) - digits);
+        const auto pad = static_cast<std::size_t>(width) > length ? static_cast<std::size_t>(width) - length : 0;
+        room(pad + length);
+        std::memset(buffer_.get() + used_, ' ', pad);
+        std::memcpy(buffer_.get() + used_ + pad, digits, length);
+        used_ += pad + length;
+    }
+    bool flush() {
+        if (used_ && std::fwrite(buffer_.get(), 1, used_, out_) != used_) ok_ = false;
+        used_ = 0;
+        return ok_;
+    }
+
+private:
+    void room(std::size_t n) {
+        if (used_ + n > capacity) flush();
+    }
+    static constexpr std::size_t capacity = std::size_t{1} << 20;
+    std::FILE* out_;
+    std::unique_ptr<char[]> buffer_{new char[capacity]};
+    std::size_t used_ = 0;
+    bool ok_ = true;
+};
+
+}  // namespace
+
+bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& g,
+                    std::span<const std::int32_t> nstore, std::span<const std::int32_t> kpoint_at) {
+    block_writer w(out);
+    w.text("BEGIN_INFO\n  Fermi Energy: ");
+    w.real(ef, 5, 7);
+    w.text("\nEND_INFO\n\nBEGIN_BLOCK_BANDGRID_3D\n  one_word_comment \n  BEGIN_BANDGRID_3D\n  ");
+    w.integer(static_cast<std::int64_t>(nstore.size()));
+    w.text(" \n");
+    for (std::int32_t d : {g.nkx, g.nky, g.nkz}) {
+        w.text(" ");
+        w.integer(d);
+    }
+    w.text(" \n 0 0 0\n");
+    for (const vec3& b : bands.reciprocal) {
+        for (float c : b) {
+            w.text(" ");
+            w.real(c);
+        }
+        w.text(" \n");
+    }
+
+    const auto nbands = static_cast<std::int64_t>(bands.nbands);
+    for (std::int32_t band : nstore) {
+        w.text(" BAND: ");
+        w.integer(std::int64_t{band} + 1);
+        w.text(" \n");
+        const float* table = bands.eband[static_cast<std::size_t>(band / bands.nbands)].get() + band % bands.nbands;
+        std::int64_t n = 0;
+        for (std::int32_t ix = 0; ix < g.nkx; ++ix) {
+            for (std::int32_t iy = 0; iy < g.nky; ++iy) {
+                for (std::int32_t iz = 0; iz < g.nkz; ++iz, ++n) {
+                    const std::int64_t k = kpoint_at.empty() ? n : kpoint_at[static_cast<std::size_t>(n)];
+                    w.text("  ");
+                    w.real(table[k * nbands]);
+                    w.text("  ");
+                }
+                w.text("\n");
+            }
+            w.text("\n");
+        }
+    }
+    w.text("  END_BANDGRID_3D\nEND_BLOCK_BANDGRID_3D\n");
+    return w.flush();
+}
+
+}  // namespace bandcut

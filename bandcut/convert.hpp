@@ -1,0 +1,66 @@
+// Number conversions of the listing and of the band-grid file.
+//
+// The listing is read with scanf-style conversions and the band-grid file is written
+// with printf-style formatting.  Both must agree with the C library to the last digit:
+// a real read from the listing rounds exactly as strtof rounds its decimal text (directly
+// to single precision, never through double), and a real written with "%f" is exactly
+// what printf prints for the single-precision value widened to double.  The functions
+// here do that without the per-call cost of the C library, which matters on listings of
+// hundreds of megabytes.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace bandcut {
+
+// Blank characters as scanf skips them in the C locale: space, \t, \n, \v, \f, \r.
+constexpr bool is_blank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// A position in one line of text, consumed left to right like the conversions of one
+// scanf format.  Each conversion skips leading blanks, converts the longest prefix it
+// accepts and moves past it; on failure it returns false and the position is undefined
+// (the caller stops converting the line, as scanf does).  A NUL byte ends the text.
+class line_scanner {
+public:
+    explicit line_scanner(std::string_view text);
+
+    // "%s": the next run of non-blank characters; false when none is left.
+    bool token(std::string_view& out);
+
+    // "%d": optional sign and decimal digits.  Values beyond the 64-bit range saturate;
+    // callers that need a narrower range check it themselves.
+    bool integer(std::int64_t& out);
+
+    // "%f": the longest prefix that forms a real as strtof reads it (sign, digits, point,
+    // exponent; also "inf", "infinity", "nan", "nan(...)" and hexadecimal reals), rounded
+    // to single precision as strtof rounds it.
+    bool real(float& out);
+
+    // Skips blanks, then one '=' if it stands there.
+    void skip_equals();
+
+    std::string_view rest() const { return {p_, static_cast<std::size_t>(end_ - p_)}; }
+
+private:
+    void skip_blanks();
+    const char* p_;
+    const char* end_;
+};
+
+// Narrows a double to single precision with IEEE round-to-nearest-even, overflowing to
+// infinity, as a C compiler's (float) cast does for values beyond the float range.
+float narrow(double value);
+
+// Room for a sign, the 39 integer digits of the largest float and the point.
+inline constexpr int max_real_chars = 41;
+
+// Writes printf("%.*f", precision, (double)value) to out and returns the end of what it
+// wrote (no NUL).  The buffer must hold max_real_chars + precision characters.
+// Negative zero, infinities and not-a-number print as printf prints them:
+// "-0.000000", "inf", "-inf", "nan", "-nan".
+char* format_real(char* out, float value, int precision = 6);
+
+}  // namespace bandcut

@@ -1,0 +1,312 @@
+#include "listing.hpp"
+
+#include "convert.hpp"
+
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string_view>
+
+namespace bandcut {
+
+namespace {
+
+// Hands out the lines of a stream, each whole whatever its length (real listings hold
+// lines of hundreds of kilobytes of NUL bytes), reading the stream in large blocks.
+class line_reader {
+public:
+    explicit line_reader(std::FILE* in) : in_(in) {}
+
+    // The next line without its newline, valid until the next call; false at the end of
+    // the stream or when the stream fails (then `trouble()` says why).
+    bool next(std::string_view& line) {
+        for (;;) {
+            const char* start = buffer_.get() + begin_;
+            const auto held = end_ - begin_;
+            if (const void* newline = held ? std::memchr(start, '\n', held) : nullptr) {
+                const auto length = static_cast<std::size_t>(static_cast<const char*>(newline) - start);
+                line = {start, length};
+                begin_ += length + 1;
+                ++number_;
+                return true;
+            }
+            if (at_end_) {
+                if (held == 0) return false;
+                line = {start, held};  // a last line without a newline
+                begin_ = end_;
+                ++number_;
+                return true;
+            }
+            if (!refill()) return false;
+        }
+    }
+
+    long number() const { return number_; }
+    const char* trouble() const { return trouble_; }
+
+private:
+    bool refill() {
+        if (begin_ > 0) {
+            std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+            end_ -= begin_;
+            begin_ = 0;
+        }
+        if (end_ == capacity_) {  // one line fills the whole buffer: make room for more
+            std::unique_ptr<char[]> larger(new (std::nothrow) char[2 * capacity_]);
+            if (!larger) {
+                trouble_ = "a line too long to hold in memory";
+                return false;
+            }
+            std::memcpy(larger.get(), buffer_.get(), end_);
+            buffer_ = std::move(larger);
+            capacity_ *= 2;
+        }
+        const std::size_t wanted = capacity_ - end_;
+        const std::size_t got = std::fread(buffer_.get() + end_, 1, wanted, in_);
+        end_ += got;
+        if (got < wanted) {
+            at_end_ = true;
+            if (std::ferror(in_)) {
+                trouble_ = "a read error";
+                return false;
+            }
+        }
+        return true;
+    }
+
+    std::FILE* in_;
+    std::size_t capacity_ = std::size_t{1} << 20;
+    std::unique_ptr<char[]> buffer_{new char[capacity_]};
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    bool at_end_ = false;
+    long number_ = 0;
+    const char* trouble_ = nullptr;
+};
+
+bool contains(std::string_view line, std::string_view marker) {
+    return line.find(marker) != std::string_view::npos;
+}
+
+bool is_blank_line(std::string_view line) {
+    for (char c : line)
+        if (!is_blank(c)) return false;
+    return true;
+}
+
+// The text of a line as the C string functions see it: up to its first NUL byte.
+std::string_view c_text(std::string_view line) {
+    const void* nul = std::memchr(line.data(), '\0', line.size());
+    return nul ? line.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - line.data()))
+               : line;
+}
+
+// A k-point header: " k-point     1 :       0.0000    0.0000    0.0000".  Either its first
+// token begins with "k-point" (older listings run numbers from 1000 on into the word),
+// or it converts as three tokens followed by three reals.
+bool is_kpoint_header(std::string_view line) {
+    line_scanner words(line);
+    std::string_view word;
+    if (!words.token(word)) return false;
+    if (word.starts_with("k-point")) return true;
+    line_scanner fields(line);
+    float c = 0;
+    return fields.token(word) && fields.token(word) && fields.token(word) && fields.real(c) &&
+           fields.real(c) && fields.real(c);
+}
+
+// The coordinates of a header are the three reals after its colon, or, in a header
+// without a colon, the three reals after its first three tokens.
+vec3 kpoint_coordinates(std::string_view line) {
+    const auto nan = std::numeric_limits<float>::quiet_NaN();
+    vec3 c{nan, nan, nan};
+    line = c_text(line);
+    const auto colon = line.find(':');
+    line_scanner fields(colon == std::string_view::npos ? line : line.substr(colon + 1));
+    std::string_view word;
+    if (colon == std::string_view::npos && !(fields.token(word) && fields.token(word) && fields.token(word)))
+        return c;
+    vec3 read{};
+    if (fields.real(read[0]) && fields.real(read[1]) && fields.real(read[2])) c = read;
+    return c;
+}
+
+// A count of the dimension line: the integer that is the `position`-th token (the
+// listing's historic layout, "... NKPTS = 4 ... NBANDS= 8" with blanks as the format
+// expects), or else the integer after `keyword` (current layout, where the band count
+// is no longer the ninth token).
+std::optional<std::int64_t> dimension_count(std::string_view line, int position, std::string_view keyword) {
+    line_scanner fields(line);
+    std::string_view word;
+    std::int64_t value = 0;
+    int skipped = 0;
+    while (skipped < position - 1 && fields.token(word)) ++skipped;
+    if (skipped == position - 1 && fields.integer(value)) return value;
+
+    const auto at = line.find(keyword);
+    if (at == std::string_view::npos) return std::nullopt;
+    line_scanner after(line.substr(at + keyword.size()));
+    after.skip_equals();
+    if (after.integer(value)) return value;
+    return std::nullopt;
+}
+
+class reader {
+public:
+    reader(std::FILE* in, std::FILE* echo, listing& out) : lines_(in), echo_(echo), out_(out) {}
+
+    std::optional<read_failure> run(float ef) {
+        if (auto failure = dimensions()) return failure;
+        if (auto failure = lattice()) return failure;
+        if (!scan_for("E-fermi")) return missing("E-fermi");
+        std::fprintf(echo_, "Ef: %f\n", static_cast<double>(ef));
+        if (auto failure = eigenvalues()) return failure;
+        if (out_.nspin == 2)
+            std::fprintf(echo_, "spin component 2: bands %d to %d\n", out_.nbands + 1, 2 * out_.nbands);
+        return std::nullopt;
+    }
+
+private:
+    read_failure fail(std::string what) const { return {lines_.number(), std::move(what)}; }
+
+    read_failure missing(std::string_view marker) const {
+        if (lines_.trouble()) return fail(lines_.trouble());
+        return fail("no line holding \"" + std::string(marker) + "\"");
+    }
+
+    // The next line; an empty one once the listing has ended.
+    bool next(std::string_view& line) {
+        if (lines_.next(line)) return true;
+        line = {};
+        return false;
+    }
+
+    // Reads up to and including the first line that holds `marker`.
+    bool scan_for(std::string_view marker) {
+        while (next(line_))
+            if (contains(line_, marker)) return true;
+        return false;
+    }
+
+    std::optional<read_failure> ended(const std::string& where) const {
+        if (lines_.trouble()) return fail(lines_.trouble());
+        return fail("the listing ends " + where);
+    }
+
+    std::optional<read_failure> dimensions() {
+        if (!scan_for("NKPTS")) return missing("NKPTS");
+        const auto text = c_text(line_);
+        std::fprintf(echo_, "str=%.*s\n", static_cast<int>(text.size()), text.data());
+        const auto nkpts = dimension_count(text, 4, "NKPTS");
+        if (!nkpts) return fail("no k-point count after \"NKPTS\"");
+        const auto nbands = dimension_count(text, 9, "NBANDS");
+        if (!nbands) return fail("no band count after \"NBANDS\"");
+
+        constexpr std::int64_t most = std::numeric_limits<std::int32_t>::max();
+        if (*nkpts < 0 || *nbands < 0 || *nkpts > most || *nbands > most)
+            return fail("impossible counts NKPTS " + std::to_string(*nkpts) + " and NBANDS " +
+                        std::to_string(*nbands));
+        out_.nkpts = static_cast<std::int32_t>(*nkpts);
+        out_.nbands = static_cast<std::int32_t>(*nbands);
+        out_.counts_line = lines_.number();
+        std::fprintf(echo_, "NKPTS: %d, NBANDS: %d\n", out_.nkpts, out_.nbands);
+        if (!allocate(0)) return fail(too_large());
+        out_.kpoint.reset(new (std::nothrow) vec3[static_cast<std::size_t>(out_.nkpts)]);
+        if (!out_.kpoint) return fail(too_large());
+        return std::nullopt;
+    }
+
+    std::string too_large() const {
+        return "not enough memory for " + std::to_string(out_.nkpts) + " k-points of " +
+               std::to_string(out_.nbands) + " bands";
+    }
+
+    // The band table is not cleared: every entry is filled by the eigenvalue blocks, or
+    // the read fails.  Pages are thus only touched as the listing fills them.
+    bool allocate(int spin) {
+        const auto count = static_cast<std::size_t>(out_.nkpts) * static_cast<std::size_t>(out_.nbands);
+        out_.eband[static_cast<std::size_t>(spin)].reset(new (std::nothrow) float[count]);
+        return out_.eband[static_cast<std::size_t>(spin)] != nullptr;
+    }
+
+    std::optional<read_failure> lattice() {
+        if (!scan_for("reciprocal lattice vectors")) return missing("reciprocal lattice vectors");
+        for (std::size_t i = 0; i < 3; ++i) {
+            if (!next(line_)) return ended("inside the lattice vectors");
+            line_scanner fields(line_);
+            auto& a = out_.direct[i];
+            auto& b = out_.reciprocal[i];
+            if (!(fields.real(a[0]) && fields.real(a[1]) && fields.real(a[2]) && fields.real(b[0]) &&
+                  fields.real(b[1]) && fields.real(b[2])))
+                return fail("lattice vector line without six numbers");
+        }
+        for (std::size_t i = 0; i < 3; ++i) echo_vector('A', i, out_.direct[i]);
+        for (std::size_t i = 0; i < 3; ++i) echo_vector('B', i, out_.reciprocal[i]);
+        return std::nullopt;
+    }
+
+    void echo_vector(char letter, std::size_t i, const vec3& v) {
+        std::fprintf(echo_, "%c%d: %f %f %f \n", letter, static_cast<int>(i + 1), static_cast<double>(v[0]),
+                     static_cast<double>(v[1]), static_cast<double>(v[2]));
+    }
+
+    // The eigenvalue blocks.  A header is expected on the third line after the "E-fermi"
+    // line and on the line after each block's separator; current listings put more lines
+    // there ("Fermi energy:", band-gap lines, " spin component 1"), so lines are skipped
+    // until a header when none stands where it is expected.
+    std::optional<read_failure> eigenvalues() {
+        for (int discarded = 0; discarded < 2; ++discarded)
+            if (!next(line_)) return ended("before its first k-point block");
+        if (auto failure = blocks(0)) return failure;
+
+        // A second spin component follows the first set after blank lines (or in place
+        // of the last separator): " spin component 2".
+        bool second = contains(line_, "spin component 2");
+        while (!second && next(line_) && is_blank_line(line_)) {
+        }
+        if (second || contains(line_, "spin component 2")) {
+            if (!allocate(1)) return fail(too_large());
+            out_.nspin = 2;
+            if (auto failure = blocks(1)) return failure;
+        }
+        if (lines_.trouble()) return fail(lines_.trouble());
+        return std::nullopt;
+    }
+
+    std::optional<read_failure> blocks(int spin) {
+        float* row = out_.eband[static_cast<std::size_t>(spin)].get();
+        const auto block = [&](std::int32_t k) {
+            return "k-point block " + std::to_string(k + 1) + " of " + std::to_string(out_.nkpts) +
+                   (spin ? " of spin component 2" : "");
+        };
+        for (std::int32_t k = 0; k < out_.nkpts; ++k, row += out_.nbands) {
+            bool header = next(line_) && is_kpoint_header(line_);
+            while (!header && next(line_)) header = is_kpoint_header(line_);
+            if (!header) return ended("before " + block(k));
+            if (spin == 0) out_.kpoint[static_cast<std::size_t>(k)] = kpoint_coordinates(line_);
+
+            if (!next(line_)) return ended("inside " + block(k));  // column heads
+            for (std::int32_t b = 0; b < out_.nbands; ++b) {
+                if (!next(line_)) return ended("inside " + block(k));
+                line_scanner fields(line_);
+                std::int64_t number = 0;
+                if (!fields.integer(number) || !fields.real(row[b])) return fail("band line without an energy");
+            }
+            next(line_);  // the separator; a listing may end here
+        }
+        return std::nullopt;
+    }
+
+    line_reader lines_;
+    std::FILE* echo_;
+    listing& out_;
+    std::string_view line_;
+};
+
+}  // namespace
+
+std::optional<read_failure> read_listing(std::FILE* in, float ef, std::FILE* echo, listing& out) {
+    return reader(in, echo, out).run(ef);
+}
+
+}  // namespace bandcut

@@ -1,0 +1,61 @@
+// The listing reader: pulls the counts, the lattice vectors and the band energies out of
+// the text listing "OUTCAR" that an electronic-structure calculation writes.
+//
+// The listing is not parsed as a whole.  The reader moves forward through it once:
+//   1. the first line holding "NKPTS" gives the number of k-points and of bands;
+//   2. the three lines after "reciprocal lattice vectors" give the direct vectors A1..A3
+//      (first three reals of each line) and the reciprocal vectors B1..B3 (last three);
+//   3. the line holding "E-fermi" marks where the eigenvalue blocks begin;
+//   4. one block per k-point: a header " k-point  N :  c1 c2 c3", a line of column heads,
+//      NBANDS lines "band-number energy occupation", and a separator line.
+// A spin-polarised listing repeats the NKPTS blocks after a line " spin component 2".
+// What it finds is echoed on an output stream, exactly as the program has always done.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace bandcut {
+
+using vec3 = std::array<float, 3>;
+
+struct listing {
+    std::int32_t nkpts = 0;
+    std::int32_t nbands = 0;
+    long counts_line = 0;              // the line that gave NKPTS and NBANDS
+    std::array<vec3, 3> direct{};      // A1, A2, A3 (one lattice vector per row)
+    std::array<vec3, 3> reciprocal{};  // B1, B2, B3
+    int nspin = 1;                     // 2 when a second spin component was read
+
+    // Band energies in eV, one table per spin component, NKPTS rows of NBANDS values:
+    // the energy of band b (counting from 0, in the order of the band lines) at the
+    // k-point listed k-th is eband[s][k * NBANDS + b].
+    std::array<std::unique_ptr<float[]>, 2> eband;
+
+    // Coordinates of each k-point as its header gives them (in units of the reciprocal
+    // vectors), NKPTS entries; not-a-number where the header holds no three reals.
+    std::unique_ptr<vec3[]> kpoint;
+
+    float energy(int spin, std::int64_t k, std::int64_t band) const {
+        return eband[static_cast<std::size_t>(spin)][k * nbands + band];
+    }
+};
+
+// Why a listing could not be read: the line it concerns (counting from 1; for a missing
+// marker the last line of the listing) and what is wrong, as one line of text.
+struct read_failure {
+    long line;
+    std::string what;
+};
+
+// Reads the listing from `in` into `out`, echoing what it finds on `echo` (which may be
+// null); `ef` is the Fermi energy of the command line, echoed when the "E-fermi" marker
+// is found.  Returns the failure if the listing lacks what the band-grid file needs, in
+// which case the echo lines printed so far stand and `out` must not be used.
+std::optional<read_failure> read_listing(std::FILE* in, float ef, std::FILE* echo, listing& out);
+
+}  // namespace bandcut
