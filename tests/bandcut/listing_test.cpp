@@ -1,0 +1,160 @@
+#include "listing.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using bandcut::listing;
+using bandcut::read_failure;
+
+struct outcome {
+    std::optional<read_failure> failure;
+    listing bands;
+    std::string echo;
+};
+
+outcome read(const std::string& text, float ef = 1.0f) {
+    std::FILE* in = std::tmpfile();
+    std::FILE* echo = std::tmpfile();
+    std::fwrite(text.data(), 1, text.size(), in);
+    std::rewind(in);
+    outcome o;
+    o.failure = bandcut::read_listing(in, ef, echo, o.bands);
+    o.echo.resize(static_cast<std::size_t>(std::ftell(echo)));
+    std::rewind(echo);
+    if (!o.echo.empty()) {
+        EXPECT_EQ(std::fread(o.echo.data(), 1, o.echo.size(), echo), o.echo.size());
+    }
+    std::fclose(in);
+    std::fclose(echo);
+    return o;
+}
+
+const std::string historic_dims = "   k-points NKPTS =      2   number of bands NBANDS=      2\n";
+const std::string current_dims =
+    "   k-points           NKPTS =      2   k-points in BZ     NKDIM =      2   number of bands    NBANDS=      2\n";
+const std::string lattice =
+    "  direct lattice vectors                 reciprocal lattice vectors\n"
+    "     2.0 0.0 0.0   0.5 0.0 0.0\n"
+    "     0.0 2.0 0.0   0.0 0.5 0.0\n"
+    "     0.0 0.0 2.0   0.0 0.0 0.5\n";
+const std::string fermi = " E-fermi :   1.0000     XC(G=0): -10.0\n";
+
+std::string block(int k, const char* energies, const char* separator = "\n") {
+    return " k-point " + std::string(k < 1000 ? "    " : "") + std::to_string(k) +
+           " :       0.0000    0.0000    0.5000\n  band No.  band energies     occupation\n" + energies + separator;
+}
+const std::string blocks = block(1, "  1  -1.0  2.0\n  2  1.5  0.0\n") + block(2, "  1  -0.5  2.0\n  2  2.5  0.0\n");
+const std::vector<float> energies = {-1.0f, 1.5f, -0.5f, 2.5f};
+
+std::vector<float> table(const listing& l, int spin) {
+    const float* e = l.eband[static_cast<std::size_t>(spin)].get();
+    return {e, e + std::ptrdiff_t{l.nkpts} * l.nbands};
+}
+
+// Listings that hold the same two blocks, laid out the ways real listings lay them out.
+TEST(listing, layouts_read_alike) {
+    const struct {
+        const char* name;
+        std::string text;
+    } cases[] = {
+        {"historic", "head\n" + historic_dims + lattice + fermi + "\n\n" + blocks},
+        {"current", current_dims + lattice + fermi + "\n Fermi energy:   1.0000000000\n\n" + blocks},
+        {"gap lines", current_dims + lattice + fermi + "\n VBM: 1.2\n CBM: 1.4\n gap: 0.2\n\n" + blocks},
+        {"spin 1 only", current_dims + lattice + fermi + "\n spin component 1\n\n" + blocks},
+        {"fermi line as separator",
+         current_dims + lattice + fermi + "\n\n" + block(1, "  1  -1.0  2.0\n  2  1.5  0.0\n", " Fermi energy: 1.0\n") +
+             block(2, "  1  -0.5  2.0\n  2  2.5  0.0\n")},
+        {"last line without newline", current_dims + lattice + fermi + "\n\n" + blocks.substr(0, blocks.size() - 1)},
+        {"windows line ends", historic_dims + lattice + fermi + "\r\n\r\n" + blocks},
+        {"out of order band numbers",
+         historic_dims + lattice + fermi + "\n\n" + block(1, "  2  -1.0  2.0\n  1  1.5  0.0\n") +
+             block(2, "  2  -0.5  2.0\n  1  2.5  0.0\n")},
+        {"numbers run into k-point", historic_dims + lattice + fermi + "\n\n" + block(1000, "  1  -1.0  2.0\n  2  1.5  0.0\n") +
+                                         block(1001, "  1  -0.5  2.0\n  2  2.5  0.0\n")},
+        {"long line of NULs", historic_dims + lattice + std::string(300000, '\0') + "\n" + fermi + "\n\n" + blocks},
+        {"second NKPTS line ignored", historic_dims + "   NKPTS = 7 x x x x x 9\n" + lattice + fermi + "\n\n" + blocks},
+    };
+    for (const auto& c : cases) {
+        const auto o = read(c.text);
+        ASSERT_FALSE(o.failure) << c.name << ": " << o.failure->what << " at " << o.failure->line;
+        EXPECT_EQ(o.bands.nkpts, 2) << c.name;
+        EXPECT_EQ(o.bands.nbands, 2) << c.name;
+        EXPECT_EQ(o.bands.nspin, 1) << c.name;
+        EXPECT_EQ(table(o.bands, 0), energies) << c.name;
+        EXPECT_EQ(o.bands.reciprocal[2][2], 0.5f) << c.name;
+        EXPECT_EQ(o.bands.kpoint[1][2], 0.5f) << c.name;
+    }
+}
+
+TEST(listing, echo_lines) {
+    const auto o = read(historic_dims + lattice + fermi + "\n\n" + blocks, 5.5f);
+    ASSERT_FALSE(o.failure);
+    EXPECT_EQ(o.echo,
+              "str=" + historic_dims +
+                  "NKPTS: 2, NBANDS: 2\n"
+                  "A1: 2.000000 0.000000 0.000000 \nA2: 0.000000 2.000000 0.000000 \nA3: 0.000000 0.000000 2.000000 \n"
+                  "B1: 0.500000 0.000000 0.000000 \nB2: 0.000000 0.500000 0.000000 \nB3: 0.000000 0.000000 0.500000 \n"
+                  "Ef: 5.500000\n");
+}
+
+TEST(listing, second_spin_component) {
+    const auto spin2 = block(1, "  1  -3.0  1.0\n  2  3.5  0.0\n") + block(2, "  1  -2.5  1.0\n  2  4.5  0.0\n");
+    for (const char* between : {"\n spin component 2\n\n", " spin component 2\n", "\n\n\n spin component 2\n"}) {
+        const auto o = read(current_dims + lattice + fermi + "\n spin component 1\n\n" + blocks + between + spin2);
+        ASSERT_FALSE(o.failure) << o.failure->what;
+        EXPECT_EQ(o.bands.nspin, 2);
+        EXPECT_EQ(table(o.bands, 0), energies);
+        EXPECT_EQ(table(o.bands, 1), (std::vector<float>{-3.0f, 3.5f, -2.5f, 4.5f}));
+        EXPECT_TRUE(o.echo.ends_with("Ef: 1.000000\nspin component 2: bands 3 to 4\n"));
+    }
+    // The marker must follow the first set closely; later text does not make a second set.
+    const auto later = read(current_dims + lattice + fermi + "\n\n" + blocks + " other text\n spin component 2\n" + spin2);
+    ASSERT_FALSE(later.failure);
+    EXPECT_EQ(later.bands.nspin, 1);
+}
+
+TEST(listing, failures_name_the_line) {
+    const struct {
+        const char* name;
+        std::string text;
+        long line;
+        const char* what;
+    } cases[] = {
+        {"no dimension line", lattice + fermi, 5, "no line holding \"NKPTS\""},
+        {"no k-point count", "NKPTS = many\n" + lattice, 1, "no k-point count after \"NKPTS\""},
+        {"too many k-points", "NKPTS = 3000000000 NBANDS = 1\n", 1, "impossible counts NKPTS 3000000000 and NBANDS 1"},
+        {"no lattice marker", historic_dims + fermi, 2, "no line holding \"reciprocal lattice vectors\""},
+        {"lattice cut short", historic_dims + lattice.substr(0, 98), 3, "the listing ends inside the lattice vectors"},
+        {"no E-fermi", historic_dims + lattice + blocks, 15, "no line holding \"E-fermi\""},
+        {"ends after E-fermi", historic_dims + lattice + fermi + "\n", 7, "the listing ends before its first k-point block"},
+        {"no header", historic_dims + lattice + fermi + "\n\n text\n", 9, "the listing ends before k-point block 1 of 2"},
+        {"second block missing", historic_dims + lattice + fermi + "\n\n" + block(1, "  1  -1.0  2.0\n  2  1.5  0.0\n"), 13,
+         "the listing ends before k-point block 2 of 2"},
+        {"band line short", historic_dims + lattice + fermi + "\n\n" + block(1, "  1  -1.0  2.0\n  2\n"), 12,
+         "band line without an energy"},
+        {"band number missing", historic_dims + lattice + fermi + "\n\n" + block(1, "  1  -1.0  2.0\n  b  1.0  2.0\n"), 12,
+         "band line without an energy"},
+    };
+    for (const auto& c : cases) {
+        const auto o = read(c.text);
+        ASSERT_TRUE(o.failure) << c.name;
+        EXPECT_EQ(o.failure->line, c.line) << c.name;
+        EXPECT_EQ(o.failure->what, c.what) << c.name;
+    }
+}
+
+TEST(listing, header_coordinates) {
+    const auto o = read(historic_dims + lattice + fermi + "\n\n" + " k-point1000 :  0.1250 -0.2500  0.5000\n heads\n 1 1.0 2\n 2 2.0 0\n\n" +
+                        " 1 2 3 0.25 0.5 0.75\n heads\n 1 1.0 2\n 2 2.0 0\n");
+    ASSERT_FALSE(o.failure) << o.failure->what;
+    EXPECT_EQ(o.bands.kpoint[0], (bandcut::vec3{0.125f, -0.25f, 0.5f}));
+    EXPECT_EQ(o.bands.kpoint[1], (bandcut::vec3{0.25f, 0.5f, 0.75f}));
+}
+
+}  // namespace
