@@ -130,7 +130,7 @@ bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& 
         }
     }
     w.text("  END_BANDGRID_3D\nEND_BLOCK_BANDGRID_3D\n");
-    return w.flush();
+    return w.flush() && std::fflush(out) == 0;
 }
 
 }  // namespace bandcut

@@ -225,6 +225,7 @@ private:
     // the read fails.  Pages are thus only touched as the listing fills them.
     bool allocate(int spin) {
         const auto count = static_cast<std::size_t>(out_.nkpts) * static_cast<std::size_t>(out_.nbands);
+        if (count > std::numeric_limits<std::ptrdiff_t>::max() / sizeof(float) / 2) return false;
         out_.eband[static_cast<std::size_t>(spin)].reset(new (std::nothrow) float[count]);
         return out_.eband[static_cast<std::size_t>(spin)] != nullptr;
     }

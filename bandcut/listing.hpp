@@ -41,7 +41,7 @@ struct listing {
     std::unique_ptr<vec3[]> kpoint;
 
     float energy(int spin, std::int64_t k, std::int64_t band) const {
-        return eband[static_cast<std::size_t>(spin)][k * nbands + band];
+        return eband[static_cast<std::size_t>(spin)][static_cast<std::size_t>(k * nbands + band)];
     }
 };
 
