@@ -12,12 +12,6 @@ namespace bandcut {
 
 namespace {
 
-bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
-
-// Powers of ten that single precision holds exactly (5^10 < 2^24).
-constexpr float exact_pow10f[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
-                                  1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
-
 // strtof over a copy of the token that starts at `begin`: the C library's own reading,
 // for the texts the fast path leaves (long mantissas, exponents, hexadecimal, inf, nan).
 // Returns the number of characters strtof took, 0 when it took none.
@@ -77,8 +71,8 @@ bool line_scanner::integer(std::int64_t& out) {
     constexpr std::uint64_t limit = std::numeric_limits<std::int64_t>::max();
     std::uint64_t magnitude = 0;
     for (; q < end_ && is_digit(*q); ++q) {
-        const auto digit = static_cast<std::uint64_t>(*q - '0');
-        magnitude = magnitude > (limit + 1 - digit) / 10 ? limit + 1 : magnitude * 10 + digit;
+        // Once past the 64-bit range the value only saturates.
+        if (magnitude <= limit) magnitude = magnitude * 10 + static_cast<std::uint64_t>(*q - '0');
     }
     p_ = q;
     if (negative) {
@@ -92,38 +86,10 @@ bool line_scanner::integer(std::int64_t& out) {
 
 bool line_scanner::real(float& out) {
     skip_blanks();
-    const char* q = p_;
-    bool negative = false;
-    if (q < end_ && (*q == '+' || *q == '-')) negative = *q++ == '-';
-
-    // Fast path: plain decimals such as -12.3456.  A mantissa of at most 2^24 and a
-    // power of ten of at most 10^10 are both exact in single precision, so one IEEE
-    // division rounds the decimal value exactly once, to the float strtof returns.
-    std::uint64_t mantissa = 0;
-    int decimals = 0;
-    bool digits = false;
-    bool fast = true;
-    for (; q < end_ && is_digit(*q); ++q) {
-        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
-        digits = true;
-        if (mantissa > (1u << 24)) fast = false;
-    }
-    if (q < end_ && *q == '.') {
-        for (++q; q < end_ && is_digit(*q); ++q) {
-            mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
-            digits = true;
-            ++decimals;
-            if (mantissa > (1u << 24)) fast = false;
-        }
-    }
-    const bool more = q < end_ && ((*q | 0x20) == 'e' || (*q | 0x20) == 'x');
-    if (digits && fast && !more && decimals <= 10) {
-        const float magnitude = static_cast<float>(mantissa) / exact_pow10f[decimals];
-        out = negative ? -magnitude : magnitude;
-        p_ = q;
+    if (const char* after = detail::plain_decimal(p_, end_, out)) {
+        p_ = after;
         return true;
     }
-
     const std::size_t taken = strtof_token(p_, end_, out);
     p_ += taken;
     return taken != 0;

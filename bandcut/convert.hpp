@@ -9,6 +9,7 @@
 // hundreds of megabytes.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <string_view>
 
@@ -18,6 +19,46 @@ namespace bandcut {
 constexpr bool is_blank(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
+
+constexpr bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+namespace detail {
+
+// Powers of ten that single precision holds exactly (5^10 < 2^24).
+inline constexpr float exact_pow10f[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                         1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+
+// The fast path of reading a real: a plain decimal such as -12.3456 at `p` (no leading
+// blanks).  A mantissa of at most 2^24 and a power of ten of at most 10^10 are both
+// exact in single precision, so one IEEE division rounds the decimal value once, to
+// the float strtof returns.  Returns the end of the number, or null when the text is
+// something else (no digits, an exponent, hexadecimal, more digits than the path takes),
+// which the caller hands to strtof.
+inline const char* plain_decimal(const char* p, const char* end, float& out) {
+    // The sign is applied without a branch: listings mix signs at random.
+    const bool signed_ = p < end && (*p == '+' || *p == '-');
+    const std::uint32_t sign = signed_ && *p == '-' ? 0x80000000u : 0u;
+    p += signed_;
+    std::uint64_t mantissa = 0;
+    int decimals = 0;
+    const char* first = p;
+    for (; p < end && is_digit(*p); ++p) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+    int digits = static_cast<int>(p - first);
+    if (p < end && *p == '.') {
+        const char* point = ++p;
+        for (; p < end && is_digit(*p); ++p) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+        decimals = static_cast<int>(p - point);
+        digits += decimals;
+    }
+    // Beyond 19 digits the mantissa may have wrapped; beyond 2^24 it is not exact.
+    if (digits == 0 || digits > 19 || mantissa > (1u << 24) || decimals > 10) return nullptr;
+    if (p < end && ((*p | 0x20) == 'e' || (*p | 0x20) == 'x')) return nullptr;
+    const float magnitude = static_cast<float>(mantissa) / exact_pow10f[decimals];
+    out = std::bit_cast<float>(std::bit_cast<std::uint32_t>(magnitude) | sign);
+    return p;
+}
+
+}  // namespace detail
 
 // A position in one line of text, consumed left to right like the conversions of one
 // scanf format.  Each conversion skips leading blanks, converts the longest prefix it

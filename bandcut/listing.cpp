@@ -2,6 +2,7 @@
 
 #include "convert.hpp"
 
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -11,11 +12,34 @@ namespace bandcut {
 
 namespace {
 
+// Blanks within a line: what scanf skips, but for the newline that ends the line.
+constexpr bool is_line_blank(char c) { return c != '\n' && is_blank(c); }
+
+static_assert(std::endian::native == std::endian::little, "the 8-byte scans number bytes from the low end");
+
+std::uint64_t load8(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// Past the blanks at p.  Band lines are mostly runs of spaces, skipped eight at a time.
+const char* skip_line_blanks(const char* p) {
+    constexpr std::uint64_t spaces = 0x2020202020202020u;
+    for (std::uint64_t x; (x = load8(p) ^ spaces) == 0;) p += 8;
+    p += std::countr_zero(load8(p) ^ spaces) / 8;
+    while (is_line_blank(*p)) ++p;
+    return p;
+}
+
 // Hands out the lines of a stream, each whole whatever its length (real listings hold
-// lines of hundreds of kilobytes of NUL bytes), reading the stream in large blocks.
+// lines of hundreds of kilobytes of NUL bytes), reading the stream in large blocks.  The
+// buffered text is always followed by a '\n' and some padding, so that a caller may
+// scan a line up to its newline, eight bytes at a time, without testing for the end of
+// the buffer (`next_converted`).
 class line_reader {
 public:
-    explicit line_reader(std::FILE* in) : in_(in) {}
+    explicit line_reader(std::FILE* in) : in_(in) { buffer_[0] = '\n'; }
 
     // The next line without its newline, valid until the next call; false at the end of
     // the stream or when the stream fails (then `trouble()` says why).
@@ -41,10 +65,41 @@ public:
         }
     }
 
+    // The next line for a caller that converts it in place: `convert(start, end)` reads
+    // from the line's start, never past a '\n' (there is one at `end` at the latest), and
+    // returns where it stopped or null; the reader then looks for the newline from there
+    // only, which saves a pass over the line.  A line not yet wholly buffered is
+    // converted again once it is.
+    template <class Convert>
+    bool next_converted(Convert convert) {
+        for (;;) {
+            if (begin_ == end_ && (at_end_ || !refill())) return false;
+            const char* start = buffer_.get() + begin_;
+            const char* stop = convert(start, buffer_.get() + end_);
+            const char* newline = find_newline(stop ? stop : start);
+            const char* data_end = buffer_.get() + end_;
+            if (newline < data_end || at_end_) {
+                begin_ = static_cast<std::size_t>(newline - buffer_.get()) + (newline < data_end ? 1 : 0);
+                ++number_;
+                return true;
+            }
+            if (!refill()) return false;
+        }
+    }
+
     long number() const { return number_; }
     const char* trouble() const { return trouble_; }
 
 private:
+    // The first '\n' at or after p; the sentinel after the buffered text bounds the search.
+    static const char* find_newline(const char* p) {
+        constexpr std::uint64_t ones = 0x0101010101010101u;
+        for (;; p += 8) {
+            const std::uint64_t x = load8(p) ^ (ones * '\n');  // zero bytes where newlines are
+            if (const std::uint64_t zero = (x - ones) & ~x & (ones << 7)) return p + std::countr_zero(zero) / 8;
+        }
+    }
+
     bool refill() {
         if (begin_ > 0) {
             std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
@@ -52,7 +107,7 @@ private:
             begin_ = 0;
         }
         if (end_ == capacity_) {  // one line fills the whole buffer: make room for more
-            std::unique_ptr<char[]> larger(new (std::nothrow) char[2 * capacity_]);
+            std::unique_ptr<char[]> larger(new (std::nothrow) char[2 * capacity_ + padding]());
             if (!larger) {
                 trouble_ = "a line too long to hold in memory";
                 return false;
@@ -64,6 +119,7 @@ private:
         const std::size_t wanted = capacity_ - end_;
         const std::size_t got = std::fread(buffer_.get() + end_, 1, wanted, in_);
         end_ += got;
+        buffer_[end_] = '\n';
         if (got < wanted) {
             at_end_ = true;
             if (std::ferror(in_)) {
@@ -76,13 +132,33 @@ private:
 
     std::FILE* in_;
     std::size_t capacity_ = std::size_t{1} << 20;
-    std::unique_ptr<char[]> buffer_{new char[capacity_]};
+    static constexpr std::size_t padding = 16;  // the sentinel and what an 8-byte read past it touches
+    std::unique_ptr<char[]> buffer_{new char[capacity_ + padding]()};
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool at_end_ = false;
     long number_ = 0;
     const char* trouble_ = nullptr;
 };
+
+// "%d%f" over a band line "band-number energy occupation" in a buffer where a '\n'
+// stands at `end` at the latest.  The band number must be there but is not kept (the
+// energy's column is its position in the block); the occupation is not read.  Returns
+// where the conversion stopped, null when the number or the energy is missing.
+const char* band_energy(const char* p, const char* end, float& energy) {
+    p = skip_line_blanks(p);
+    if (*p == '+' || *p == '-') ++p;
+    if (!is_digit(*p)) return nullptr;
+    while (is_digit(*++p)) {
+    }
+    p = skip_line_blanks(p);
+    if (const char* after = detail::plain_decimal(p, end, energy)) return after;
+
+    const auto* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p) + 1));
+    line_scanner rest({p, static_cast<std::size_t>(newline - p)});
+    if (!rest.real(energy)) return nullptr;
+    return newline - rest.rest().size();
+}
 
 bool contains(std::string_view line, std::string_view marker) {
     return line.find(marker) != std::string_view::npos;
@@ -288,10 +364,14 @@ private:
 
             if (!next(line_)) return ended("inside " + block(k));  // column heads
             for (std::int32_t b = 0; b < out_.nbands; ++b) {
-                if (!next(line_)) return ended("inside " + block(k));
-                line_scanner fields(line_);
-                std::int64_t number = 0;
-                if (!fields.integer(number) || !fields.real(row[b])) return fail("band line without an energy");
+                bool converted = false;
+                const auto band_line = [&](const char* start, const char* end) {
+                    const char* stop = band_energy(start, end, row[b]);
+                    converted = stop != nullptr;
+                    return stop;
+                };
+                if (!lines_.next_converted(band_line)) return ended("inside " + block(k));
+                if (!converted) return fail("band line without an energy");
             }
             next(line_);  // the separator; a listing may end here
         }
