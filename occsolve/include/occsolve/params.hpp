@@ -1,0 +1,35 @@
+// occsolve: Fermi-Dirac occupations and the Fermi level of a band structure.
+//
+// Units: energies in eV, temperatures in kelvin, electron counts in electrons.  A state
+// holds at most 2/nspin electrons: 2 with one spin channel, 1 with two.
+//
+// The library is organised as four modules, each a namespace of process-wide objects and
+// routines:
+//   occsolve::params         the constants below
+//   occsolve::variable       the shared band structure a host fills (variable.hpp)
+//   occsolve::fermifunction  fermi and dfermi, the occupation of one state (fermifunction.hpp)
+//   occsolve::ef             getef, the Fermi-level search (ef.hpp)
+#pragma once
+
+namespace occsolve::params {
+
+inline constexpr double kB = 8.6174103e-5;  // Boltzmann constant, eV/K
+
+// Beyond |reduced energy| = 40 a state counts as exactly empty (above) or full (below):
+// exp(40) exceeds 2^53, so the occupation there is beyond double precision anyway.
+inline constexpr double cutoff = 40.0;
+
+// getef stops at the first trial level whose electron count is within this many
+// electrons of variable::totale.
+inline constexpr double tolerance = 1e-8;
+
+// The bracket getef searches when the host gives none, in eV.
+inline constexpr double default_emin = 2.0;
+inline constexpr double default_emax = 20.0;
+
+// What getef reports through its optional status argument.
+inline constexpr int status_converged = 0;  // efermi holds the level
+inline constexpr int status_stalled = 1;    // the bracket stopped shrinking: no level in it holds totale
+inline constexpr int status_unusable = 2;   // the shared state cannot be read; nothing was changed
+
+}  // namespace occsolve::params

@@ -1,0 +1,169 @@
+#include "plain_search.hpp"
+
+#include <occsolve/ef.hpp>
+#include <occsolve/params.hpp>
+#include <occsolve/variable.hpp>
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace {
+
+namespace v = occsolve::variable;
+using occsolve::ef::getef;
+namespace params = occsolve::params;
+
+// One k-point of weight 1, one spin channel, the given bands.
+void one_kpoint(std::vector<double> bands, double totale, double t) {
+    v::nspin = 1;
+    v::nk = 1;
+    v::nband = static_cast<std::int32_t>(bands.size());
+    v::t = t;
+    v::totale = totale;
+    v::bandenergy.allocate(1, v::nband, 1);
+    for (int b = 1; b <= v::nband; ++b) v::bandenergy(1, b, 1) = bands[static_cast<std::size_t>(b - 1)];
+    v::kwpt.allocate(1);
+    v::kwpt(1) = 1.0;
+}
+
+struct search_case {
+    const char* name;
+    std::vector<double> bands;
+    double totale, t;
+    const double *emin, *emax;
+    double efermi;
+    int status;
+};
+
+const double b45 = 4.5, b55 = 5.5, b65 = 6.5;
+
+TEST(getef, worked_examples) {
+    const search_case cases[] = {
+        // 11, 6.5, 4.25, then 5.375, whose count is within 1e-8 of 2: not the gap's centre
+        {"no bracket", {4.0, 6.0}, 2.0, 300, nullptr, nullptr, 5.375, params::status_converged},
+        {"bracket 4.5 to 5.5: 5.0 at once", {4.0, 6.0}, 2.0, 300, &b45, &b55, 5.0, params::status_converged},
+        {"only emin: the default bracket", {4.0, 6.0}, 2.0, 300, &b45, nullptr, 5.375, params::status_converged},
+        {"count equal at the first midpoint", {10.0, 12.0}, 2.0, 300, nullptr, nullptr, 11.0, params::status_converged},
+        // Mended: these used to loop for ever.
+        {"level outside the bracket", {30.0, 31.0}, 2.0, 300, nullptr, nullptr, 20.0, params::status_stalled},
+        {"upside-down bracket", {4.0, 6.0}, 2.0, 300, &b65, &b55, 6.5, params::status_stalled},
+        {"zero temperature: the count jumps", {4.0, 6.0}, 1.0, 0, nullptr, nullptr, 4.0, params::status_stalled},
+        {"zero temperature, a band at the first level", {11.0, 30.0}, 1.0, 0, nullptr, nullptr, 11.0, params::status_stalled},
+    };
+    for (const auto& c : cases) {
+        one_kpoint(c.bands, c.totale, c.t);
+        int status = -1;
+        getef(c.emin, c.emax, &status);
+        EXPECT_EQ(v::efermi, c.efermi) << c.name;
+        EXPECT_EQ(status, c.status) << c.name;
+        EXPECT_EQ(v::ik, 2) << c.name;
+        EXPECT_EQ(v::iband, 3) << c.name;
+        EXPECT_EQ(v::ispin, 2) << c.name;
+    }
+}
+
+TEST(getef, no_kpoints) {
+    v::nspin = 1;
+    v::nk = 0;
+    v::nband = 4;
+    v::totale = 0;
+    v::t = 300;
+    v::bandenergy.deallocate();
+    v::kwpt.deallocate();
+    v::iband = -7;
+    v::ispin = -8;
+    getef();  // no status argument
+    EXPECT_EQ(v::efermi, 11.0);
+    EXPECT_EQ(v::ik, 1);
+    EXPECT_EQ(v::iband, -7);
+    EXPECT_EQ(v::ispin, -8);
+}
+
+TEST(getef, unusable_state_is_not_read) {
+    const struct {
+        const char* name;
+        void (*spoil)();
+    } cases[] = {
+        {"no spin channel", [] { v::nspin = 0; }},
+        {"negative k-points", [] { v::nk = -1; }},
+        {"negative bands", [] { v::nband = -2; }},
+        {"band energies unallocated", [] { v::bandenergy.deallocate(); }},
+        {"weights unallocated", [] { v::kwpt.deallocate(); }},
+        {"too few bands allocated", [] { v::bandenergy.allocate(1, 1, 1); }},
+        {"too few spins allocated", [] { v::nspin = 2; }},
+        {"too few weights", [] { v::nk = 2; }},
+    };
+    for (const auto& c : cases) {
+        one_kpoint({4.0, 6.0}, 2.0, 300);
+        c.spoil();
+        v::efermi = -1;
+        v::ik = v::iband = v::ispin = -3;
+        int status = -1;
+        getef(nullptr, nullptr, &status);
+        EXPECT_EQ(status, params::status_unusable) << c.name;
+        EXPECT_EQ(v::efermi, -1) << c.name;
+        EXPECT_EQ(v::ik, -3) << c.name;
+    }
+}
+
+// A random band structure of nk k-points: bands ascending at each k-point (as calculations
+// give them) or shuffled, weights summing to 1, totale somewhere in the spectrum.
+void random_state(std::mt19937_64& rng, int nspin, int nk, int nband, double t, bool sorted, int pad = 0) {
+    v::nspin = nspin;
+    v::nk = nk;
+    v::nband = nband;
+    v::t = t;
+    v::bandenergy.allocate(nspin + pad, nband + pad, nk + pad);
+    v::kwpt.allocate(nk + pad);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int k = 1; k <= nk; ++k) {
+        v::kwpt(k) = (1.0 + unit(rng)) / (1.5 * nk);
+        for (int s = 1; s <= nspin; ++s) {
+            std::vector<double> e(static_cast<std::size_t>(nband));
+            for (auto& x : e) x = -10.0 + 25.0 * unit(rng);
+            if (sorted) std::sort(e.begin(), e.end());
+            for (int b = 1; b <= nband; ++b) v::bandenergy(s, b, k) = e[static_cast<std::size_t>(b - 1)];
+        }
+    }
+    double weights = 0;
+    for (int k = 1; k <= nk; ++k) weights += v::kwpt(k);
+    const double full = static_cast<double>(2.0f / static_cast<float>(nspin));
+    v::totale = full * nspin * weights * nband * (0.3 + 0.4 * unit(rng));
+}
+
+// The fast search against every state evaluated on every pass: the same bits.
+TEST(getef, agrees_bit_for_bit_with_the_plain_sweep) {
+    std::mt19937_64 rng(2026);
+    const struct {
+        int nspin, nk, nband;
+        double t;
+        bool sorted;
+        int pad;
+    } shapes[] = {
+        {1, 200, 60, 300, true, 0},   {2, 150, 50, 300, true, 1},  {2, 120, 40, 30, true, 0},
+        {1, 300, 30, 3000, false, 0}, {3, 60, 40, 300, true, 2},   {4, 50, 30, 1000, false, 0},
+        {2, 400, 20, 5, true, 0},     {1, 100, 100, 0.5, true, 0}, {2, 200, 64, 10000, true, 0},
+    };
+    for (const auto& s : shapes) {
+        for (int repeat = 0; repeat < 3; ++repeat) {
+            random_state(rng, s.nspin, s.nk, s.nband, s.t, s.sorted, s.pad);
+            const auto expected = plain::search(2.0, 20.0, 5000);
+            int status = -1;
+            getef(nullptr, nullptr, &status);
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(v::efermi), std::bit_cast<std::uint64_t>(expected.efermi))
+                << "nspin " << s.nspin << " nk " << s.nk << " t " << s.t << ": " << v::efermi << " vs " << expected.efermi;
+            if (expected.passes < 5000) {
+                EXPECT_EQ(status, params::status_converged);
+            }
+            EXPECT_EQ(v::ik, s.nk + 1);
+            EXPECT_EQ(v::iband, s.nband + 1);
+            EXPECT_EQ(v::ispin, s.nspin + 1);
+        }
+    }
+}
+
+}  // namespace
