@@ -109,19 +109,23 @@ bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& 
         w.text(" \n");
     }
 
-    const auto nbands = static_cast<std::int64_t>(bands.nbands);
+    // Each band's energies are first gathered in listing order, a steady stride through
+    // the table, so that placing them on the grid jumps about a small column instead.
+    const auto nbands = static_cast<std::size_t>(bands.nbands);
+    const auto used = static_cast<std::size_t>(g.points());
+    std::vector<float> column(used);
     for (std::int32_t band : nstore) {
         w.text(" BAND: ");
         w.integer(std::int64_t{band} + 1);
         w.text(" \n");
         const float* table = bands.eband[static_cast<std::size_t>(band / bands.nbands)].get() + band % bands.nbands;
-        std::int64_t n = 0;
+        for (std::size_t k = 0; k < used; ++k) column[k] = table[k * nbands];
+        std::size_t n = 0;
         for (std::int32_t ix = 0; ix < g.nkx; ++ix) {
             for (std::int32_t iy = 0; iy < g.nky; ++iy) {
                 for (std::int32_t iz = 0; iz < g.nkz; ++iz, ++n) {
-                    const std::int64_t k = kpoint_at.empty() ? n : kpoint_at[static_cast<std::size_t>(n)];
                     w.text("  ");
-                    w.real(table[k * nbands]);
+                    w.real(column[kpoint_at.empty() ? n : static_cast<std::size_t>(kpoint_at[n])]);
                     w.text("  ");
                 }
                 w.text("\n");

@@ -8,6 +8,7 @@
 #include "convert.hpp"
 #include "listing.hpp"
 #include "outfile.hpp"
+#include "placement.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -55,13 +56,14 @@ int run(int argc, char** argv) {
     }
 
     const auto nstore = select_bands(bands, ef);
+    const auto kpoint_at = place_on_grid(bands, g, stderr);
 
     replacement_file out("FS.bsxf");
     if (!out.open()) {
         std::puts("can't create fout: FS.bsxf");
         return 1;
     }
-    if (!write_bandgrid(out.stream(), bands, ef, g, nstore, {}) || !out.commit()) {
+    if (!write_bandgrid(out.stream(), bands, ef, g, nstore, kpoint_at) || !out.commit()) {
         std::puts("FS.bsxf: write error (disk full?); the previous FS.bsxf is left as it was");
         return 1;
     }

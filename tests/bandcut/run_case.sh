@@ -5,6 +5,7 @@
 #             and "message: ..." (the expected last line of standard output)
 #   OUTCAR    the listing (absent: the folder has none)
 #   stdout    the expected standard output, whole (optional when a message is given)
+#   stderr    the expected standard error; absent: nothing may be written there
 #   FS.bsxf   the expected band-grid file; absent for a failing run, which must leave the
 #             FS.bsxf that was there before byte for byte as it was
 set -u
@@ -29,13 +30,13 @@ fail() { echo "FAIL $(basename "$case"): $*"; exit 1; }
       # root writes anywhere: run as nobody, for whom the folder is read-only
       if [ "$(id -u)" = 0 ]; then
         chmod a+rx "$work" "$dir"; chmod a+r ./*
-        exec setpriv --reuid=65534 --regid=65534 --clear-groups "$bandcut" $args > "$work/stdout"
+        exec setpriv --reuid=65534 --regid=65534 --clear-groups "$bandcut" $args > "$work/stdout" 2> "$work/stderr"
       fi ;;
     full)
       # A file-size limit makes writes past 2 KiB fail as on a full disk.
       trap '' XFSZ; ulimit -f 2 ;;
   esac
-  exec "$bandcut" $args > "$work/stdout"
+  exec "$bandcut" $args > "$work/stdout" 2> "$work/stderr"
 )
 got=$?
 chmod u+w "$dir"
@@ -43,6 +44,11 @@ chmod u+w "$dir"
 [ "$got" = "$status" ] || fail "exit status $got, expected $status"
 if [ -f "$case/stdout" ]; then
   cmp -s "$case/stdout" "$work/stdout" || { diff "$case/stdout" "$work/stdout" | head -20; fail "standard output differs"; }
+fi
+if [ -f "$case/stderr" ]; then
+  cmp -s "$case/stderr" "$work/stderr" || { diff "$case/stderr" "$work/stderr" | head -20; fail "standard error differs"; }
+else
+  [ ! -s "$work/stderr" ] || { cat "$work/stderr"; fail "unexpected standard error"; }
 fi
 if [ -n "$message" ]; then
   last=$(tail -n 1 "$work/stdout")
