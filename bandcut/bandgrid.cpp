@@ -112,7 +112,9 @@ bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& 
     // Each band's energies are first gathered in listing order, a steady stride through
     // the table, so that placing them on the grid jumps about a small column instead.
     const auto nbands = static_cast<std::size_t>(bands.nbands);
-    const auto used = static_cast<std::size_t>(g.points());
+    // Placed k-points may come from anywhere in the listing; in listing order only the
+    // first nkx * nky * nkz are written.
+    const auto used = kpoint_at.empty() ? static_cast<std::size_t>(g.points()) : static_cast<std::size_t>(bands.nkpts);
     std::vector<float> column(used);
     for (std::int32_t band : nstore) {
         w.text(" BAND: ");

@@ -4,6 +4,7 @@
 #include "../tests/occsolve/plain_search.hpp"
 
 #include <occsolve/ef.hpp>
+#include <occsolve/occsolve.h>
 #include <occsolve/variable.hpp>
 
 #include <benchmark/benchmark.h>
@@ -49,6 +50,16 @@ void BM_getef(benchmark::State& state) {
     }
 }
 
+// The same search through the C interface that C and Fortran hosts use.
+void BM_getef_c_interface(benchmark::State& state) {
+    fill_state();
+    for (auto _ : state) {
+        int status = -1;
+        occsolve_getef(nullptr, nullptr, &status);
+        benchmark::DoNotOptimize(status);
+    }
+}
+
 void BM_plain_sweep(benchmark::State& state) {
     fill_state();
     double level = 0;
@@ -63,6 +74,7 @@ void BM_plain_sweep(benchmark::State& state) {
 }
 
 BENCHMARK(BM_getef)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_getef_c_interface)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_plain_sweep)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 }  // namespace

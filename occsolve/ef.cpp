@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -472,17 +473,30 @@ void getef(const double* emin, const double* emax, int* status) {
     }
 
     std::vector<double> occ(static_cast<std::size_t>(p.nspin)), nel(static_cast<std::size_t>(p.nspin));
+    // The accelerated search needs tables of its own; short of memory for them, the
+    // plain count carries on with the same results.
     std::optional<accelerated> fast;
     if (accelerated::suits(p, lo, hi)) {
-        fast.emplace(p, lo, hi);
-        if (!fast->ready()) fast.reset();
+        try {
+            fast.emplace(p, lo, hi);
+            if (!fast->ready()) fast.reset();
+        } catch (const std::bad_alloc&) {
+            fast.reset();
+        }
     }
 
     for (;;) {
         const double level = (lo + hi) * 0.5;
         v::efermi = level;
-        const verdict found = fast ? fast->at(level, lo, hi, nel.data())
-                                   : verdict{verdict::exact, plain_count(p, level, occ.data(), nel.data())};
+        std::optional<verdict> fast_verdict;
+        if (fast) {
+            try {
+                fast_verdict = fast->at(level, lo, hi, nel.data());
+            } catch (const std::bad_alloc&) {
+                fast.reset();
+            }
+        }
+        const verdict found = fast_verdict ? *fast_verdict : verdict{verdict::exact, plain_count(p, level, occ.data(), nel.data())};
         const bool above = found.kind == verdict::above || (found.kind == verdict::exact && found.total > p.totale);
         const bool below = found.kind == verdict::below || (found.kind == verdict::exact && found.total < p.totale);
         if (found.kind == verdict::exact) {

@@ -1,0 +1,78 @@
+/* occsolve for C (and, through it, Fortran) hosts.
+ *
+ * The same process-wide state as the C++ modules (occsolve/variable.hpp), reached through
+ * functions: nothing is copied.  Units: energies in eV, temperatures in K.  A state holds
+ * at most 2/nspin electrons.
+ *
+ * Order of use: set nspin, nk, nband, t, totale; allocate bandenergy with extents
+ * (nspin, nband, nk) and kwpt with nk entries and fill the storage returned; call
+ * occsolve_getef; read occsolve_efermi().
+ *
+ * bandenergy storage runs with the spin index fastest, then the band, then the k-point:
+ * entry (s, b, k), counting from 1 as a Fortran host does, is element
+ * (s-1) + S*((b-1) + B*(k-1)) for extents (S, B, K), so a Fortran host can view the
+ * storage as its own array of shape (S, B, K).
+ */
+#ifndef OCCSOLVE_OCCSOLVE_H
+#define OCCSOLVE_OCCSOLVE_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* What occsolve_getef reports through its status argument. */
+#define OCCSOLVE_STATUS_CONVERGED 0 /* efermi holds the level */
+#define OCCSOLVE_STATUS_STALLED 1   /* the bracket stopped shrinking: no level in it holds totale */
+#define OCCSOLVE_STATUS_UNUSABLE 2  /* the state cannot be read; nothing was changed */
+
+/* The counts and parameters of the shared state. */
+void occsolve_set_nspin(int32_t nspin); /* spin channels, 1 or 2 (any count >= 1 works) */
+void occsolve_set_nk(int32_t nk);       /* k-points */
+void occsolve_set_nband(int32_t nband); /* bands */
+void occsolve_set_t(double t);          /* electronic temperature, K */
+void occsolve_set_totale(double totale); /* electrons the occupied states must hold */
+int32_t occsolve_nspin(void);
+int32_t occsolve_nk(void);
+int32_t occsolve_nband(void);
+double occsolve_t(void);
+double occsolve_totale(void);
+
+/* The result of the last occsolve_getef: the Fermi level in eV, and the loop counters
+ * (nk + 1, nband + 1, nspin + 1 after a search). */
+double occsolve_efermi(void);
+int32_t occsolve_ik(void);
+int32_t occsolve_iband(void);
+int32_t occsolve_ispin(void);
+
+/* Gives bandenergy the extents (nspin, nband, nk), zero-filled, freeing earlier storage;
+ * returns the storage (owned by the library until deallocated), or NULL when memory is
+ * short (then bandenergy is unallocated). */
+double* occsolve_allocate_bandenergy(int64_t nspin, int64_t nband, int64_t nk);
+void occsolve_deallocate_bandenergy(void);
+double* occsolve_bandenergy(void);              /* the storage, NULL when unallocated */
+int64_t occsolve_bandenergy_extent(int dim);    /* extent along dim 1, 2 or 3; 0 when unallocated */
+
+/* The same for the k-point weights kwpt, nk entries. */
+double* occsolve_allocate_kwpt(int64_t nk);
+void occsolve_deallocate_kwpt(void);
+double* occsolve_kwpt(void);
+int64_t occsolve_kwpt_extent(void);
+
+/* Electrons in a state of `energy` at Fermi level `level` and `temperature`, and its
+ * broadening weight (derivative with respect to the level, electrons per eV).  Read no
+ * shared state. */
+double occsolve_fermi(double energy, double level, double temperature, int32_t nspin);
+double occsolve_dfermi(double energy, double level, double temperature, int32_t nspin);
+
+/* Finds the level in [*emin, *emax] eV (both NULL, or only one given: 2 to 20 eV) at
+ * which the weighted occupation of all states equals totale within 1e-8, and leaves it
+ * in efermi.  *status, if status is not NULL, receives an OCCSOLVE_STATUS_ value. */
+void occsolve_getef(const double* emin, const double* emax, int* status);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

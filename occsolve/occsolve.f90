@@ -1,0 +1,179 @@
+! occsolve for Fortran hosts: the shared band structure, the occupation functions and
+! the Fermi-level search of the library, over its C interface (occsolve/occsolve.h).
+!
+!   use occsolve
+!   real(c_double), pointer :: e(:,:,:), w(:)
+!   call set_state(nspin=2, nk=nk, nband=nb, t=300d0, totale=8d0)
+!   call allocate_bandenergy(e, 2, nb, nk)   ! e(s, b, k) in eV: the library's storage
+!   call allocate_kwpt(w, nk)
+!   ... fill e and w ...
+!   call getef(emin=2d0, emax=20d0, status=st)
+!   print *, efermi()
+!
+! Units: eV and K.  The arrays are the library's own storage viewed as Fortran pointers
+! (no copy); they stay valid until deallocated or allocated again.
+module occsolve
+    use, intrinsic :: iso_c_binding
+    implicit none
+    private
+
+    public :: set_state, efermi, counters
+    public :: allocate_bandenergy, allocate_kwpt, deallocate_arrays
+    public :: fermi, dfermi, getef
+    public :: status_converged, status_stalled, status_unusable
+
+    integer, parameter :: status_converged = 0  ! efermi holds the level
+    integer, parameter :: status_stalled = 1    ! no level in the bracket holds totale
+    integer, parameter :: status_unusable = 2   ! the state cannot be read; nothing changed
+
+    interface
+        subroutine c_set_nspin(n) bind(C, name="occsolve_set_nspin")
+            import :: c_int32_t
+            integer(c_int32_t), value :: n
+        end subroutine
+        subroutine c_set_nk(n) bind(C, name="occsolve_set_nk")
+            import :: c_int32_t
+            integer(c_int32_t), value :: n
+        end subroutine
+        subroutine c_set_nband(n) bind(C, name="occsolve_set_nband")
+            import :: c_int32_t
+            integer(c_int32_t), value :: n
+        end subroutine
+        subroutine c_set_t(x) bind(C, name="occsolve_set_t")
+            import :: c_double
+            real(c_double), value :: x
+        end subroutine
+        subroutine c_set_totale(x) bind(C, name="occsolve_set_totale")
+            import :: c_double
+            real(c_double), value :: x
+        end subroutine
+        real(c_double) function c_efermi() bind(C, name="occsolve_efermi")
+            import :: c_double
+        end function
+        integer(c_int32_t) function c_ik() bind(C, name="occsolve_ik")
+            import :: c_int32_t
+        end function
+        integer(c_int32_t) function c_iband() bind(C, name="occsolve_iband")
+            import :: c_int32_t
+        end function
+        integer(c_int32_t) function c_ispin() bind(C, name="occsolve_ispin")
+            import :: c_int32_t
+        end function
+        type(c_ptr) function c_allocate_bandenergy(ns, nb, nk) bind(C, name="occsolve_allocate_bandenergy")
+            import :: c_ptr, c_int64_t
+            integer(c_int64_t), value :: ns, nb, nk
+        end function
+        type(c_ptr) function c_allocate_kwpt(nk) bind(C, name="occsolve_allocate_kwpt")
+            import :: c_ptr, c_int64_t
+            integer(c_int64_t), value :: nk
+        end function
+        subroutine c_deallocate_bandenergy() bind(C, name="occsolve_deallocate_bandenergy")
+        end subroutine
+        subroutine c_deallocate_kwpt() bind(C, name="occsolve_deallocate_kwpt")
+        end subroutine
+        pure real(c_double) function c_fermi(e, l, t, n) bind(C, name="occsolve_fermi")
+            import :: c_double, c_int32_t
+            real(c_double), value :: e, l, t
+            integer(c_int32_t), value :: n
+        end function
+        pure real(c_double) function c_dfermi(e, l, t, n) bind(C, name="occsolve_dfermi")
+            import :: c_double, c_int32_t
+            real(c_double), value :: e, l, t
+            integer(c_int32_t), value :: n
+        end function
+        subroutine c_getef(emin, emax, status) bind(C, name="occsolve_getef")
+            import :: c_ptr
+            type(c_ptr), value :: emin, emax, status
+        end subroutine
+    end interface
+
+contains
+
+    ! Sets the counts and parameters given; those not given keep their values.
+    subroutine set_state(nspin, nk, nband, t, totale)
+        integer, intent(in), optional :: nspin, nk, nband
+        real(c_double), intent(in), optional :: t, totale
+        if (present(nspin)) call c_set_nspin(int(nspin, c_int32_t))
+        if (present(nk)) call c_set_nk(int(nk, c_int32_t))
+        if (present(nband)) call c_set_nband(int(nband, c_int32_t))
+        if (present(t)) call c_set_t(t)
+        if (present(totale)) call c_set_totale(totale)
+    end subroutine
+
+    ! The Fermi level in eV left by the last getef.
+    real(c_double) function efermi()
+        efermi = c_efermi()
+    end function
+
+    ! The search's loop counters after the last getef.
+    subroutine counters(ik, iband, ispin)
+        integer, intent(out) :: ik, iband, ispin
+        ik = c_ik()
+        iband = c_iband()
+        ispin = c_ispin()
+    end subroutine
+
+    ! Allocates the band energies, zero-filled, and points e at them: e(s, b, k).
+    ! e is null when memory is short.
+    subroutine allocate_bandenergy(e, nspin, nband, nk)
+        real(c_double), pointer, intent(out) :: e(:,:,:)
+        integer, intent(in) :: nspin, nband, nk
+        type(c_ptr) :: storage
+        storage = c_allocate_bandenergy(int(nspin, c_int64_t), int(nband, c_int64_t), int(nk, c_int64_t))
+        nullify(e)
+        if (c_associated(storage)) call c_f_pointer(storage, e, [nspin, nband, nk])
+    end subroutine
+
+    ! Allocates the k-point weights, zero-filled, and points w at them.
+    subroutine allocate_kwpt(w, nk)
+        real(c_double), pointer, intent(out) :: w(:)
+        integer, intent(in) :: nk
+        type(c_ptr) :: storage
+        storage = c_allocate_kwpt(int(nk, c_int64_t))
+        nullify(w)
+        if (c_associated(storage)) call c_f_pointer(storage, w, [nk])
+    end subroutine
+
+    ! Frees both arrays; pointers to them dangle afterwards.
+    subroutine deallocate_arrays()
+        call c_deallocate_bandenergy()
+        call c_deallocate_kwpt()
+    end subroutine
+
+    ! Electrons in a state of `energy` at `level` and `temperature`.
+    real(c_double) elemental function fermi(energy, level, temperature, nspin)
+        real(c_double), intent(in) :: energy, level, temperature
+        integer, intent(in) :: nspin
+        fermi = c_fermi(energy, level, temperature, int(nspin, c_int32_t))
+    end function
+
+    ! Its broadening weight, electrons per eV.
+    real(c_double) elemental function dfermi(energy, level, temperature, nspin)
+        real(c_double), intent(in) :: energy, level, temperature
+        integer, intent(in) :: nspin
+        dfermi = c_dfermi(energy, level, temperature, int(nspin, c_int32_t))
+    end function
+
+    ! The Fermi level, left in efermi(); emin and emax bracket it (both, or 2 to 20 eV).
+    subroutine getef(emin, emax, status)
+        real(c_double), intent(in), optional :: emin, emax
+        integer, intent(out), optional :: status
+        real(c_double), target :: lo, hi
+        integer(c_int), target :: st
+        type(c_ptr) :: plo, phi
+        plo = c_null_ptr
+        phi = c_null_ptr
+        if (present(emin)) then
+            lo = emin
+            plo = c_loc(lo)
+        end if
+        if (present(emax)) then
+            hi = emax
+            phi = c_loc(hi)
+        end if
+        st = status_unusable
+        call c_getef(plo, phi, c_loc(st))
+        if (present(status)) status = int(st)
+    end subroutine
+
+end module occsolve
