@@ -36,10 +36,10 @@ const char* skip_line_blanks(const char* p) {
 // lines of hundreds of kilobytes of NUL bytes), reading the stream in large blocks.  The
 // buffered text is always followed by a '\n' and some padding, so that a caller may
 // scan a line up to its newline, eight bytes at a time, without testing for the end of
-// the buffer (`next_converted`).
+// the buffer.
 class line_reader {
 public:
-    explicit line_reader(std::FILE* in) : in_(in) { buffer_[0] = '\n'; }
+    explicit line_reader(std::FILE* in) : in_(in) {}
 
     // The next line without its newline, valid until the next call; false at the end of
     // the stream or when the stream fails (then `trouble()` says why).
@@ -65,41 +65,10 @@ public:
         }
     }
 
-    // The next line for a caller that converts it in place: `convert(start, end)` reads
-    // from the line's start, never past a '\n' (there is one at `end` at the latest), and
-    // returns where it stopped or null; the reader then looks for the newline from there
-    // only, which saves a pass over the line.  A line not yet wholly buffered is
-    // converted again once it is.
-    template <class Convert>
-    bool next_converted(Convert convert) {
-        for (;;) {
-            if (begin_ == end_ && (at_end_ || !refill())) return false;
-            const char* start = buffer_.get() + begin_;
-            const char* stop = convert(start, buffer_.get() + end_);
-            const char* newline = find_newline(stop ? stop : start);
-            const char* data_end = buffer_.get() + end_;
-            if (newline < data_end || at_end_) {
-                begin_ = static_cast<std::size_t>(newline - buffer_.get()) + (newline < data_end ? 1 : 0);
-                ++number_;
-                return true;
-            }
-            if (!refill()) return false;
-        }
-    }
-
     long number() const { return number_; }
     const char* trouble() const { return trouble_; }
 
 private:
-    // The first '\n' at or after p; the sentinel after the buffered text bounds the search.
-    static const char* find_newline(const char* p) {
-        constexpr std::uint64_t ones = 0x0101010101010101u;
-        for (;; p += 8) {
-            const std::uint64_t x = load8(p) ^ (ones * '\n');  // zero bytes where newlines are
-            if (const std::uint64_t zero = (x - ones) & ~x & (ones << 7)) return p + std::countr_zero(zero) / 8;
-        }
-    }
-
     bool refill() {
         if (begin_ > 0) {
             std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
@@ -141,23 +110,22 @@ private:
     const char* trouble_ = nullptr;
 };
 
-// "%d%f" over a band line "band-number energy occupation" in a buffer where a '\n'
-// stands at `end` at the latest.  The band number must be there but is not kept (the
-// energy's column is its position in the block); the occupation is not read.  Returns
-// where the conversion stopped, null when the number or the energy is missing.
-const char* band_energy(const char* p, const char* end, float& energy) {
+// "%f" from p to the line's end at `end`; false when no energy stands there.
+bool energy_at(const char* p, const char* end, float& energy) {
+    return detail::plain_decimal(p, end, energy) || line_scanner({p, static_cast<std::size_t>(end - p)}).real(energy);
+}
+
+// "%d%f" over a band line "band-number energy occupation" that ends at `end` (where a
+// '\n' stands).  The band number must be there but is not kept (the energy's column is
+// its position in the block); the occupation is not read.  False when the number or the
+// energy is missing.
+bool band_energy(const char* p, const char* end, float& energy) {
     p = skip_line_blanks(p);
-    if (*p == '+' || *p == '-') ++p;
-    if (!is_digit(*p)) return nullptr;
+    p += (*p == '+' || *p == '-');
+    if (!is_digit(*p)) return false;
     while (is_digit(*++p)) {
     }
-    p = skip_line_blanks(p);
-    if (const char* after = detail::plain_decimal(p, end, energy)) return after;
-
-    const auto* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p) + 1));
-    line_scanner rest({p, static_cast<std::size_t>(newline - p)});
-    if (!rest.real(energy)) return nullptr;
-    return newline - rest.rest().size();
+    return energy_at(skip_line_blanks(p), end, energy);
 }
 
 bool contains(std::string_view line, std::string_view marker) {
@@ -364,14 +332,9 @@ private:
 
             if (!next(line_)) return ended("inside " + block(k));  // column heads
             for (std::int32_t b = 0; b < out_.nbands; ++b) {
-                bool converted = false;
-                const auto band_line = [&](const char* start, const char* end) {
-                    const char* stop = band_energy(start, end, row[b]);
-                    converted = stop != nullptr;
-                    return stop;
-                };
-                if (!lines_.next_converted(band_line)) return ended("inside " + block(k));
-                if (!converted) return fail("band line without an energy");
+                if (!next(line_)) return ended("inside " + block(k));
+                if (!band_energy(line_.data(), line_.data() + line_.size(), row[b]))
+                    return fail("band line without an energy");
             }
             next(line_);  // the separator; a listing may end here
         }

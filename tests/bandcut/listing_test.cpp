@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdlib>
+#include <random>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -147,6 +150,38 @@ TEST(listing, failures_name_the_line) {
         EXPECT_EQ(o.failure->line, c.line) << c.name;
         EXPECT_EQ(o.failure->what, c.what) << c.name;
     }
+}
+
+// Band lines in every spelling a listing might use, read as strtof reads each energy.
+TEST(listing, random_band_lines_read_like_strtof) {
+    std::mt19937_64 rng(99);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    auto digits = [&](int n) {
+        std::string d;
+        for (int i = 0; i < n; ++i) d += static_cast<char>('0' + pick(10));
+        return d;
+    };
+    const int nbands = 4000;
+    std::string lines;
+    std::vector<float> expected;
+    for (int b = 1; b <= nbands; ++b) {
+        std::string energy = std::string(pick(3) == 0 ? "-" : pick(8) == 0 ? "+" : "");
+        const int whole = pick(5), fraction = pick(11);
+        energy += digits(whole);
+        if (whole == 0 || pick(6) != 0) energy += "." + digits(whole == 0 && fraction == 0 ? 1 : fraction);
+        if (pick(12) == 0) energy += (pick(2) ? "e" : "E") + std::string(pick(2) ? "-" : "") + digits(1 + pick(2));
+        expected.push_back(std::strtof(energy.c_str(), nullptr));
+        const std::string blanks[] = {" ", "   ", "\t", "      ", " \t "};
+        lines += blanks[pick(5)] + std::to_string(b) + blanks[pick(5)] + energy +
+                 (pick(4) == 0 ? "-0.00100" : blanks[pick(5)] + "2.00000") + (pick(10) == 0 ? "\r\n" : "\n");
+    }
+    const auto o = read("NKPTS = 1 x x x x NBANDS " + std::to_string(nbands) + "\n" + lattice + fermi + "\n\n" +
+                        " k-point 1 : 0 0 0\n heads\n" + lines);
+    ASSERT_FALSE(o.failure) << o.failure->what << " at " << o.failure->line;
+    for (int b = 0; b < nbands; ++b)
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(o.bands.eband[0][static_cast<std::size_t>(b)]),
+                  std::bit_cast<std::uint32_t>(expected[static_cast<std::size_t>(b)]))
+            << "band " << b + 1;
 }
 
 TEST(listing, header_coordinates) {
