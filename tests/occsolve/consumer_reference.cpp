@@ -1,5 +1,6 @@
-// The C++ results the C and Fortran hosts must reproduce bit for bit: the same two
-// searches through the C++ interface, printed the same way.
+// Two searches through the C++ interface, each level printed as its bits: built in the
+// tree as the reference, and outside it against the installed package.  The C and
+// Fortran hosts must print exactly the same.
 #include <occsolve/ef.hpp>
 #include <occsolve/variable.hpp>
 
