@@ -132,10 +132,10 @@ private:
     //
     // Bins of equal width over the bracket widened by 41 kT, one more bin for everything
     // below and one for everything above.  A quarter of kT resolves the cut-offs well
-    // enough; fewer bins_ keep the tallies in the fastest cache.
+    // enough; fewer bins keep the tallies in the fastest cache.
 
-    // False when an energy is not finite or too large for the margins below.  Notes on
-    // the way which groups list their bands in ascending order, as calculations do.
+    // False when an energy is not finite or too large for the margins below.  Also notes
+    // which groups list their bands in ascending order, as calculations do.
     bool build_histogram(double lo, double hi) {
         const double reach = (params::cutoff + 1) * p_.kT + 1e-3;
         range_lo_ = lo - reach;
@@ -434,7 +434,8 @@ bool usable() {
            bandenergy.extent(3) >= nk;
 }
 
-// The counters as the Part's loops leave them after a pass.
+// The counters as the search's loops leave them after a pass: one past each range, or 1
+// for an empty one; with no k-point the inner loops never start.
 void leave_counters() {
     using namespace occsolve::variable;
     ik = nk > 0 ? nk + 1 : 1;
