@@ -83,6 +83,21 @@ TEST(getef, no_kpoints) {
     EXPECT_EQ(v::ispin, -8);
 }
 
+TEST(allocatable, layout_and_impossible_sizes) {
+    occsolve::allocatable<double, 3> a;
+    EXPECT_FALSE(a.allocated());
+    a.allocate(2, 3, 4);
+    a(2, 3, 4) = 7.0;
+    a(1, 2, 1) = 5.0;
+    EXPECT_EQ(a.data()[(2 - 1) + 2 * ((3 - 1) + 3 * (4 - 1))], 7.0);  // first index fastest
+    EXPECT_EQ(a.data()[2], 5.0);
+    EXPECT_EQ(a.extent(3), 4);
+    a.allocate(-1, 5, 5);
+    EXPECT_EQ(a.size(), 0);
+    EXPECT_THROW(a.allocate(std::int64_t{1} << 40, std::int64_t{1} << 40, 1), std::bad_alloc);
+    EXPECT_FALSE(a.allocated());
+}
+
 TEST(getef, unusable_state_is_not_read) {
     const struct {
         const char* name;

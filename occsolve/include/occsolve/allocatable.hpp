@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 
 namespace occsolve {
 
@@ -25,14 +26,20 @@ public:
     allocatable& operator=(allocatable&&) noexcept = default;
 
     // Gives the array the extents given (negative counts as 0), all elements zero; any
-    // earlier storage is freed first.  Throws std::bad_alloc when memory is short.
+    // earlier storage is freed first.  Throws std::bad_alloc when memory is short or the
+    // element count is beyond what memory can hold.
     template <class... Extent>
         requires(sizeof...(Extent) == Rank)
     void allocate(Extent... extents) {
         deallocate();
         std::array<std::int64_t, Rank> e{static_cast<std::int64_t>(extents)...};
         std::int64_t count = 1;
-        for (auto& x : e) count *= (x = x < 0 ? 0 : x);
+        constexpr auto most = static_cast<std::int64_t>(PTRDIFF_MAX / sizeof(T));
+        for (auto& x : e) {
+            x = x < 0 ? 0 : x;
+            if (x != 0 && count > most / x) throw std::bad_array_new_length();
+            count *= x;
+        }
         storage_ = std::make_unique<T[]>(static_cast<std::size_t>(count));
         extent_ = e;
         size_ = count;
