@@ -250,21 +250,23 @@ private:
         const double maybe_empty = whi + params::cutoff * p_.kT - cutoff_margin_;
         const double surely_full = wlo - params::cutoff * p_.kT - cutoff_margin_;
         const double maybe_full = wlo - params::cutoff * p_.kT + cutoff_margin_;
-        const bool carry = listed_ && approximable_;  // the factors stay valid inside the old window
-
-        std::vector<double> lead, energy, factor;
-        std::vector<std::int64_t> start;
-        const auto groups = static_cast<std::size_t>(p_.nk) * static_cast<std::size_t>(p_.nspin);
-        lead.reserve(groups);
-        start.reserve(groups + 1);
-        energy.reserve(listed_ ? tail_energy_.size() : static_cast<std::size_t>(estimated_active(wlo, whi)) + 16);
-        if (carry) factor.reserve(tail_energy_.size());
-
         const double full = -std::numeric_limits<double>::infinity();
+        // A narrower window keeps a subsequence of the listed states, so the list is
+        // filtered in place; the factors stay valid inside the old window.
+        const bool carry = listed_ && approximable_;
+        const auto groups = static_cast<std::size_t>(p_.nk) * static_cast<std::size_t>(p_.nspin);
+        if (!listed_) {
+            lead_.assign(groups, 0.0);
+            tail_start_.assign(groups + 1, 0);
+            tail_energy_.clear();
+            tail_energy_.reserve(static_cast<std::size_t>(estimated_active(wlo, whi)) + 16);
+        }
+
+        std::size_t out = 0;
+        std::int64_t read = 0;
         for (std::size_t group = 0; group < groups; ++group) {
-            double sum = listed_ ? lead_[group] : 0.0;
+            double sum = lead_[group];
             bool tail = false;
-            start.push_back(static_cast<std::int64_t>(energy.size()));
             const auto take = [&](double e, std::size_t from) {
                 if (e > maybe_empty && (e > surely_empty || (e - whi) / p_.kT > params::cutoff)) return;
                 const bool is_full = e < maybe_full && (e < surely_full || (e - wlo) / p_.kT < -params::cutoff);
@@ -273,12 +275,18 @@ private:
                     return;
                 }
                 tail = true;
-                energy.push_back(is_full ? full : e);
-                if (carry) factor.push_back(is_full ? 0.0 : tail_factor_[from]);
+                if (listed_) {
+                    tail_energy_[out] = is_full ? full : e;
+                    if (carry) tail_factor_[out] = is_full ? 0.0 : tail_factor_[from];
+                } else {
+                    tail_energy_.push_back(is_full ? full : e);
+                }
+                ++out;
             };
+            const std::int64_t read_end = tail_start_[group + 1];
+            tail_start_[group] = static_cast<std::int64_t>(out);
             if (listed_) {
-                for (auto i = tail_start_[group]; i < tail_start_[group + 1]; ++i)
-                    take(tail_energy_[static_cast<std::size_t>(i)], static_cast<std::size_t>(i));
+                for (; read < read_end; ++read) take(tail_energy_[static_cast<std::size_t>(read)], static_cast<std::size_t>(read));
             } else {
                 const auto k = static_cast<std::int64_t>(group / static_cast<std::size_t>(p_.nspin));
                 const auto s = static_cast<std::int64_t>(group % static_cast<std::size_t>(p_.nspin));
@@ -294,15 +302,13 @@ private:
                 }
                 for (std::int32_t b = first; b < last; ++b) take(at(b), 0);
             }
-            lead.push_back(sum);
+            lead_[group] = sum;
         }
-        start.push_back(static_cast<std::int64_t>(energy.size()));
-        lead_ = std::move(lead);
-        tail_start_ = std::move(start);
-        tail_energy_ = std::move(energy);
+        tail_start_[groups] = static_cast<std::int64_t>(out);
+        tail_energy_.resize(out);
         listed_ = true;
         if (carry) {
-            tail_factor_ = std::move(factor);
+            tail_factor_.resize(out);
         } else {
             prepare_approximation(wlo, whi);
         }
