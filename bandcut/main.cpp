@@ -46,7 +46,11 @@ int run(int argc, char** argv) {
     const auto failure = read_listing(in, ef, stdout, bands);
     std::fclose(in);
     if (failure) {
-        std::printf("OUTCAR:%ld: %s\n", failure->line, failure->what.c_str());
+        if (failure->line > 0) {
+            std::printf("OUTCAR:%ld: %s\n", failure->line, failure->what.c_str());
+        } else {
+            std::printf("OUTCAR: %s\n", failure->what.c_str());  // e.g. a folder of that name
+        }
         return 1;
     }
     if (g.points() > bands.nkpts) {
@@ -63,11 +67,18 @@ int run(int argc, char** argv) {
         std::puts("can't create fout: FS.bsxf");
         return 1;
     }
-    if (!write_bandgrid(out.stream(), bands, ef, g, nstore, kpoint_at) || !out.commit()) {
-        std::puts("FS.bsxf: write error (disk full?); the previous FS.bsxf is left as it was");
+    const bool written = write_bandgrid(out.stream(), bands, ef, g, nstore, kpoint_at);
+    switch (written ? out.commit() : replacement_file::outcome::write_failed) {
+    case replacement_file::outcome::replaced:
+        return 0;
+    case replacement_file::outcome::rename_failed:
+        std::puts("can't create fout: FS.bsxf");
         return 1;
+    case replacement_file::outcome::write_failed:
+        break;
     }
-    return 0;
+    std::puts("FS.bsxf: write error (disk full?); the previous FS.bsxf is left as it was");
+    return 1;
 }
 
 }  // namespace

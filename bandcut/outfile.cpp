@@ -21,17 +21,21 @@ bool replacement_file::open() {
     return false;
 }
 
-bool replacement_file::commit() {
-    if (!stream_) return false;
+replacement_file::outcome replacement_file::commit() {
+    if (!stream_) return outcome::write_failed;
     const bool written = std::fflush(stream_) == 0 && !std::ferror(stream_);
     const bool closed = std::fclose(stream_) == 0;
     stream_ = nullptr;
-    if (written && closed && std::rename(temporary_.c_str(), name_.c_str()) == 0) {
-        temporary_.clear();
-        return true;
+    if (!written || !closed) {
+        abandon();
+        return outcome::write_failed;
     }
-    abandon();
-    return false;
+    if (std::rename(temporary_.c_str(), name_.c_str()) != 0) {  // say, a folder of that name
+        abandon();
+        return outcome::rename_failed;
+    }
+    temporary_.clear();
+    return outcome::replaced;
 }
 
 void replacement_file::abandon() {

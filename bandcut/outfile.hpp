@@ -20,8 +20,9 @@ public:
     std::FILE* stream() const { return stream_; }
 
     // Flushes and closes the temporary file and renames it onto the final name.  On any
-    // error it removes the temporary file, leaves the final name as it was and returns false.
-    bool commit();
+    // error it removes the temporary file and leaves the final name as it was.
+    enum class outcome { replaced, write_failed, rename_failed };
+    outcome commit();
 
 private:
     void abandon();

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs bandcut on one golden case in a scratch folder and compares what it did with what
 # the case expects.  A case folder holds:
-#   case      "# what it exercises", "args: ...", "status: N", optional "setup: readonly|full"
+#   case      "# what it exercises", "args: ...", "status: N", optional "setup: readonly|full|folder"
 #             and "message: ..." (the expected last line of standard output)
 #   OUTCAR    the listing (absent: the folder has none)
 #   stdout    the expected standard output, whole (optional when a message is given)
@@ -18,7 +18,11 @@ rm -rf "$work" && mkdir -p "$work/run"
 dir=$work/run
 [ -f "$case/OUTCAR" ] && cp "$case/OUTCAR" "$dir/"
 before="previous band grid, must survive a failed run"
-[ -f "$case/FS.bsxf" ] || printf '%s\n' "$before" > "$dir/FS.bsxf"
+if [ "$setup" = folder ]; then
+  mkdir "$dir/FS.bsxf"  # a folder where the file should go
+elif [ ! -f "$case/FS.bsxf" ]; then
+  printf '%s\n' "$before" > "$dir/FS.bsxf"
+fi
 
 fail() { echo "FAIL $(basename "$case"): $*"; exit 1; }
 
@@ -54,7 +58,9 @@ if [ -n "$message" ]; then
   last=$(tail -n 1 "$work/stdout")
   [ "$last" = "$message" ] || fail "last line of standard output is '$last', expected '$message'"
 fi
-if [ -f "$case/FS.bsxf" ]; then
+if [ "$setup" = folder ]; then
+  [ -d "$dir/FS.bsxf" ] && [ -z "$(ls -A "$dir/FS.bsxf")" ] || fail "the folder FS.bsxf was changed"
+elif [ -f "$case/FS.bsxf" ]; then
   cmp -s "$case/FS.bsxf" "$dir/FS.bsxf" || { diff "$case/FS.bsxf" "$dir/FS.bsxf" | head -20; fail "FS.bsxf differs"; }
 else
   [ "$(cat "$dir/FS.bsxf")" = "$before" ] || fail "the previous FS.bsxf was changed"
