@@ -71,8 +71,9 @@ bool line_scanner::integer(std::int64_t& out) {
     constexpr std::uint64_t limit = std::numeric_limits<std::int64_t>::max();
     std::uint64_t magnitude = 0;
     for (; q < end_ && is_digit(*q); ++q) {
-        // Once past the 64-bit range the value only saturates.
-        if (magnitude <= limit) magnitude = magnitude * 10 + static_cast<std::uint64_t>(*q - '0');
+        // Once past the 64-bit range the value only saturates (to limit + 1).
+        if (magnitude > limit) continue;
+        magnitude = magnitude > (limit - 9) / 10 ? limit + 1 : magnitude * 10 + static_cast<std::uint64_t>(*q - '0');
     }
     p_ = q;
     if (negative) {

@@ -95,7 +95,8 @@ TEST(reader, conversions_that_fail) {
 }
 
 TEST(reader, integers_and_tokens) {
-    line_scanner s("  NKPTS=   -455x  99999999999999999999999 -99999999999999999999999");
+    line_scanner s("  NKPTS=   -455x  99999999999999999999999 -99999999999999999999999 20000000000000000000 "
+                   "9223372036854775807 -9223372036854775808");
     std::string_view t;
     std::int64_t a = 0, b = 0, c = 0;
     ASSERT_TRUE(s.token(t));
@@ -107,6 +108,12 @@ TEST(reader, integers_and_tokens) {
     ASSERT_TRUE(s.integer(b) && s.integer(c));
     EXPECT_EQ(b, std::numeric_limits<std::int64_t>::max());
     EXPECT_EQ(c, std::numeric_limits<std::int64_t>::min());
+    for (const std::int64_t expected : {std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::max(),
+                                        std::numeric_limits<std::int64_t>::min()}) {
+        std::int64_t v = 0;
+        ASSERT_TRUE(s.integer(v));
+        EXPECT_EQ(v, expected);  // saturated, never wrapped
+    }
 }
 
 // Random decimals of every shape the listing uses, and some it does not, against strtof.
