@@ -14,6 +14,23 @@ static_assert(OCCSOLVE_STATUS_CONVERGED == occsolve::params::status_converged);
 static_assert(OCCSOLVE_STATUS_STALLED == occsolve::params::status_stalled);
 static_assert(OCCSOLVE_STATUS_UNUSABLE == occsolve::params::status_unusable);
 
+namespace {
+
+// No exception may cross into a C or Fortran caller: short of memory, the array is left
+// unallocated and the caller gets a null pointer.
+template <class Array, class... Extent>
+double* allocated_storage(Array& array, Extent... extents) {
+    try {
+        array.allocate(extents...);
+        return array.data();
+    } catch (const std::bad_alloc&) {
+        array.deallocate();
+        return nullptr;
+    }
+}
+
+}  // namespace
+
 extern "C" {
 
 void occsolve_set_nspin(int32_t nspin) { v::nspin = nspin; }
@@ -32,29 +49,14 @@ int32_t occsolve_ik(void) { return v::ik; }
 int32_t occsolve_iband(void) { return v::iband; }
 int32_t occsolve_ispin(void) { return v::ispin; }
 
-// No exception may cross into a C or Fortran caller.
 double* occsolve_allocate_bandenergy(int64_t nspin, int64_t nband, int64_t nk) {
-    try {
-        v::bandenergy.allocate(nspin, nband, nk);
-        return v::bandenergy.data();
-    } catch (const std::bad_alloc&) {
-        v::bandenergy.deallocate();
-        return nullptr;
-    }
+    return allocated_storage(v::bandenergy, nspin, nband, nk);
 }
 void occsolve_deallocate_bandenergy(void) { v::bandenergy.deallocate(); }
 double* occsolve_bandenergy(void) { return v::bandenergy.data(); }
 int64_t occsolve_bandenergy_extent(int dim) { return dim >= 1 && dim <= 3 ? v::bandenergy.extent(dim) : 0; }
 
-double* occsolve_allocate_kwpt(int64_t nk) {
-    try {
-        v::kwpt.allocate(nk);
-        return v::kwpt.data();
-    } catch (const std::bad_alloc&) {
-        v::kwpt.deallocate();
-        return nullptr;
-    }
-}
+double* occsolve_allocate_kwpt(int64_t nk) { return allocated_storage(v::kwpt, nk); }
 void occsolve_deallocate_kwpt(void) { v::kwpt.deallocate(); }
 double* occsolve_kwpt(void) { return v::kwpt.data(); }
 int64_t occsolve_kwpt_extent(void) { return v::kwpt.extent(1); }

@@ -1,6 +1,7 @@
 #include "plain_search.hpp"
 
 #include <occsolve/ef.hpp>
+#include <occsolve/occsolve.h>
 #include <occsolve/params.hpp>
 #include <occsolve/variable.hpp>
 
@@ -96,6 +97,24 @@ TEST(allocatable, layout_and_impossible_sizes) {
     EXPECT_EQ(a.size(), 0);
     EXPECT_THROW(a.allocate(std::int64_t{1} << 40, std::int64_t{1} << 40, 1), std::bad_alloc);
     EXPECT_FALSE(a.allocated());
+}
+
+TEST(c_interface, shares_the_state_and_never_throws) {
+    double* e = occsolve_allocate_bandenergy(2, 3, 4);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e, v::bandenergy.data());  // the same storage, no copy
+    EXPECT_EQ(occsolve_bandenergy_extent(2), 3);
+    EXPECT_EQ(occsolve_bandenergy_extent(4), 0);
+    EXPECT_EQ(occsolve_allocate_bandenergy(std::int64_t{1} << 40, std::int64_t{1} << 40, 1), nullptr);
+    EXPECT_FALSE(v::bandenergy.allocated());
+    EXPECT_EQ(occsolve_allocate_kwpt(std::int64_t{1} << 62), nullptr);
+    occsolve_set_nspin(1);
+    occsolve_set_nk(1);
+    occsolve_set_nband(2);
+    EXPECT_EQ(v::nspin, 1);
+    int status = -1;  // the arrays the counts need are unallocated
+    occsolve_getef(nullptr, nullptr, &status);
+    EXPECT_EQ(status, OCCSOLVE_STATUS_UNUSABLE);
 }
 
 TEST(getef, unusable_state_is_not_read) {
