@@ -200,4 +200,30 @@ TEST(getef, agrees_bit_for_bit_with_the_plain_sweep) {
     }
 }
 
+// Energies a hair from +-40 kT of the levels the search tries (dyadic midpoints of the
+// bracket), where a state turns from exactly full or empty to evaluated: the states the
+// fast search classifies by comparison rather than by evaluating them.
+TEST(getef, states_at_the_cut_offs_agree_with_the_plain_sweep) {
+    std::mt19937_64 rng(7);
+    for (const double t : {300.0, 11.0, 1e-3}) {
+        random_state(rng, 2, 150, 40, t, true);
+        const double kT = params::kB * t;
+        for (int k = 1; k <= v::nk; ++k)
+            for (int b = 1; b <= v::nband; ++b)
+                for (int s = 1; s <= v::nspin; ++s) {
+                    if (rng() % 3) continue;
+                    // a level 2 + 18 i / 2^j and a state 40 kT above or below it, a few ulps off
+                    const int j = 1 + static_cast<int>(rng() % 12);
+                    const double level = 2.0 + 18.0 * static_cast<double>(rng() % (1u << j)) / (1u << j);
+                    double e = level + (rng() % 2 ? 40.0 : -40.0) * kT;
+                    for (int step = static_cast<int>(rng() % 5) - 2; step != 0; step += step > 0 ? -1 : 1)
+                        e = std::nextafter(e, step > 0 ? 1e9 : -1e9);
+                    v::bandenergy(s, b, k) = e;
+                }
+        const auto expected = plain::search(2.0, 20.0, 5000);
+        getef();
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(v::efermi), std::bit_cast<std::uint64_t>(expected.efermi)) << t;
+    }
+}
+
 }  // namespace
