@@ -39,10 +39,6 @@ struct listing {
     // Coordinates of each k-point as its header gives them (in units of the reciprocal
     // vectors), NKPTS entries; not-a-number where the header holds no three reals.
     std::unique_ptr<vec3[]> kpoint;
-
-    float energy(int spin, std::int64_t k, std::int64_t band) const {
-        return eband[static_cast<std::size_t>(spin)][static_cast<std::size_t>(k * nbands + band)];
-    }
 };
 
 // Why a listing could not be read: the line it concerns (counting from 1; for a missing
