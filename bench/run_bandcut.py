@@ -1,29 +1,39 @@
 #!/usr/bin/env python3
-"""Times bandcut on a large generated listing against, in the same run, a straightforward
-fgets/sscanf/fprintf implementation and `wc -l` on the same file; checks that both tools
-write the same FS.bsxf and reports bandcut's peak memory against its band table.
+"""Times bandcut on a large generated listing against two yardsticks on the same file: a
+straightforward fgets/sscanf/fprintf implementation of the same job, and `wc -l`.
 
-    python3 bench/run_bandcut.py [--build build/bench] [--grid 40] [--bands 200] [--repeat 3]
+Every contender is timed as the CPU time (user + system) of its own process, read with
+wait4; the contenders run interleaved (A B C A B C ...) so that a busy machine slows them
+alike, and the script reports the median and the minimum of each and the ratios of the
+medians.  It checks that bandcut and the straightforward implementation write the same
+FS.bsxf, and reports bandcut's peak memory against its band table.
 
+    python3 bench/run_bandcut.py [--build build/bench] [--grid 40] [--bands 200] [--rounds 7]
+                                 [--also NAME=PATH ...]
+
+--also adds another bandcut binary (an earlier build, say) as a contender.
 Configure and build first: cmake --workflow --preset bench.
 """
 import argparse
 import filecmp
 import os
+import statistics
 import subprocess
-import time
 
 
 def run(cmd, cwd):
-    """Wall time and peak resident memory (KiB) of one run."""
-    start = time.perf_counter()
-    with open(os.path.join(cwd, "stdout"), "w") as out:
-        p = subprocess.Popen(cmd, cwd=cwd, stdout=out)
+    """CPU time (user + system, seconds) and peak resident memory (KiB) of one run."""
+    with open(os.path.join(cwd, "stdout"), "w") as out, open(os.path.join(cwd, "stderr"), "w") as err:
+        p = subprocess.Popen(cmd, cwd=cwd, stdout=out, stderr=err)
         _, status, usage = os.wait4(p.pid, 0)
-    elapsed = time.perf_counter() - start
     if status != 0:
         raise SystemExit(f"{cmd} failed with status {status}")
-    return elapsed, usage.ru_maxrss
+    return usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+
+
+def load():
+    with open("/proc/loadavg") as f:
+        return f.read().split()[0]
 
 
 def main():
@@ -31,7 +41,8 @@ def main():
     ap.add_argument("--build", default="build/bench")
     ap.add_argument("--grid", type=int, default=40)
     ap.add_argument("--bands", type=int, default=200)
-    ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--rounds", type=int, default=7)
+    ap.add_argument("--also", action="append", default=[], metavar="NAME=PATH")
     args = ap.parse_args()
 
     build = os.path.abspath(args.build)
@@ -48,26 +59,47 @@ def main():
         "straightforward": [os.path.join(build, "bench/straightforward_bandcut"), n, n, n, "5.0"],
         "wc -l": ["wc", "-l", "OUTCAR"],
     }
-    best = {}
-    for name, cmd in tools.items():
+    for extra in args.also:
+        name, path = extra.split("=", 1)
+        tools[name] = [os.path.abspath(path), n, n, n, "5.0"]
+
+    folders = {}
+    for name in tools:
         cwd = os.path.join(data, name.replace(" ", "_"))
         os.makedirs(cwd, exist_ok=True)
         target = os.path.join(cwd, "OUTCAR")
-        if not os.path.exists(target):
-            os.symlink(listing, target)
-        runs = [run(cmd, cwd) for _ in range(args.repeat if name != "straightforward" else 1)]
-        best[name] = (min(t for t, _ in runs), max(m for _, m in runs))
+        if os.path.lexists(target):
+            os.remove(target)
+        os.symlink(listing, target)
+        folders[name] = cwd
 
-    same = filecmp.cmp(os.path.join(data, "bandcut/FS.bsxf"), os.path.join(data, "straightforward/FS.bsxf"), shallow=False)
-    fs_size = os.path.getsize(os.path.join(data, "bandcut/FS.bsxf"))
+    times = {name: [] for name in tools}
+    peak = {name: 0 for name in tools}
+    loads = [load()]
+    for _ in range(args.rounds):
+        for name, cmd in tools.items():
+            t, rss = run(cmd, folders[name])
+            times[name].append(t)
+            peak[name] = max(peak[name], rss)
+        loads.append(load())
+
+    fs = os.path.join(folders["bandcut"], "FS.bsxf")
+    same = filecmp.cmp(fs, os.path.join(folders["straightforward"], "FS.bsxf"), shallow=False)
     table_mib = args.grid ** 3 * args.bands * 4 / 2**20
-    print(f"listing: {size / 1e6:.0f} MB, {args.grid}^3 k-points x {args.bands} bands; FS.bsxf {fs_size / 1e6:.1f} MB")
-    for name, (t, rss) in best.items():
-        print(f"  {name:16s} {t:7.3f} s   peak {rss / 1024:7.1f} MiB")
-    t_bc = best["bandcut"][0]
-    print(f"straightforward / bandcut: {best['straightforward'][0] / t_bc:.1f}x (target >= 10)")
-    print(f"bandcut / wc -l:           {t_bc / best['wc -l'][0]:.2f}x (target <= 3)")
-    print(f"bandcut peak memory: {best['bandcut'][1] / 1024:.1f} MiB; band table {table_mib:.1f} MiB + 64 MiB allowed")
+    print(f"listing: {size / 1e6:.0f} MB, {args.grid}^3 k-points x {args.bands} bands; "
+          f"FS.bsxf {os.path.getsize(fs) / 1e6:.1f} MB; {args.rounds} interleaved rounds; "
+          f"load average {' '.join(loads)}")
+    print(f"  {'CPU time (user+sys)':24s} {'median':>8s} {'min':>8s}   peak memory")
+    med = {name: statistics.median(t) for name, t in times.items()}
+    for name, t in times.items():
+        print(f"  {name:24s} {med[name]:8.3f} {min(t):8.3f} s {peak[name] / 1024:8.1f} MiB")
+    b = med["bandcut"]
+    print(f"straightforward / bandcut: {med['straightforward'] / b:5.2f}x  (min/min {min(times['straightforward']) / min(times['bandcut']):.2f}x)")
+    print(f"bandcut / wc -l:           {b / med['wc -l']:5.2f}x  (min/min {min(times['bandcut']) / min(times['wc -l']):.2f}x)")
+    for name in tools:
+        if name not in ("bandcut", "straightforward", "wc -l"):
+            print(f"{name} / bandcut: {med[name] / b:5.2f}x")
+    print(f"bandcut peak memory: {peak['bandcut'] / 1024:.1f} MiB; band table {table_mib:.1f} MiB + 64 MiB allowed")
     print(f"same FS.bsxf as the straightforward implementation: {'yes' if same else 'NO'}")
 
 
