@@ -3,6 +3,7 @@
 #include "convert.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -39,6 +40,57 @@ std::vector<std::int32_t> select_bands(const listing& bands, float ef) {
             if (hi[b] > ef && lo[b] < ef) nstore.push_back(static_cast<std::int32_t>(s * bands.nbands) + static_cast<std::int32_t>(b));
     }
     return nstore;
+}
+
+std::string no_crossing_warning(const listing& bands, float ef) {
+    if (bands.nkpts == 0 || bands.nbands == 0 || std::isnan(ef)) return {};
+    // The true extremes of each band (not-a-number values left out): the band maximum
+    // nearest below Ef, the band minimum nearest above.  A band touching Ef lies on the
+    // side of its other values.
+    struct edge {
+        float value;
+        std::int64_t band = -1;  // counting from 0 across spin components
+    };
+    edge below{-std::numeric_limits<float>::infinity()}, above{std::numeric_limits<float>::infinity()};
+    const auto nbands = static_cast<std::size_t>(bands.nbands);
+    std::vector<float> lo(nbands), hi(nbands);
+    for (int s = 0; s < bands.nspin; ++s) {
+        std::fill(lo.begin(), lo.end(), std::numeric_limits<float>::infinity());
+        std::fill(hi.begin(), hi.end(), -std::numeric_limits<float>::infinity());
+        const float* row = bands.eband[static_cast<std::size_t>(s)].get();
+        for (std::int32_t k = 0; k < bands.nkpts; ++k, row += nbands)
+            for (std::size_t b = 0; b < nbands; ++b) {
+                lo[b] = std::min(lo[b], row[b]);  // a NaN in row[b] leaves lo[b] as it was
+                hi[b] = std::max(hi[b], row[b]);
+            }
+        for (std::size_t b = 0; b < nbands; ++b) {
+            if (lo[b] > hi[b]) continue;  // no value that is a number
+            const std::int64_t band = std::int64_t{s} * bands.nbands + static_cast<std::int64_t>(b);
+            if (hi[b] <= ef) {
+                if (hi[b] > below.value || below.band < 0) below = {hi[b], band};
+            } else if (lo[b] < above.value || above.band < 0) {
+                above = {lo[b], band};
+            }
+        }
+    }
+    char line[200];
+    const auto e = [](float v) { return static_cast<double>(v); };
+    const auto number = [](const edge& x) { return static_cast<long long>(x.band + 1); };
+    if (below.band >= 0 && above.band >= 0) {
+        std::snprintf(line, sizeof line,
+                      "bandcut: warning: no band crosses Ef = %f: the bands below end at %f (band %lld), "
+                      "the bands above begin at %f (band %lld)\n",
+                      e(ef), e(below.value), number(below), e(above.value), number(above));
+    } else if (above.band >= 0) {
+        std::snprintf(line, sizeof line, "bandcut: warning: all bands lie above Ef = %f: the lowest begins at %f (band %lld)\n",
+                      e(ef), e(above.value), number(above));
+    } else if (below.band >= 0) {
+        std::snprintf(line, sizeof line, "bandcut: warning: all bands lie below Ef = %f: the highest ends at %f (band %lld)\n",
+                      e(ef), e(below.value), number(below));
+    } else {
+        return {};
+    }
+    return line;
 }
 
 namespace {
@@ -98,7 +150,7 @@ bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& 
     w.text(" \n");
     for (std::int32_t d : {g.nkx, g.nky, g.nkz}) {
         w.text(" ");
-        w.integer(d);
+        w.integer(std::int64_t{d} + 1);  // the closed grid's count: 2^31 for the largest d
     }
     w.text(" \n 0 0 0\n");
     for (const vec3& b : bands.reciprocal) {
@@ -116,18 +168,23 @@ bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& 
     // first nkx * nky * nkz are written.
     const auto used = kpoint_at.empty() ? static_cast<std::size_t>(g.points()) : static_cast<std::size_t>(bands.nkpts);
     std::vector<float> column(used);
+    const auto value = [&](std::int64_t n) {
+        return column[kpoint_at.empty() ? static_cast<std::size_t>(n) : static_cast<std::size_t>(kpoint_at[static_cast<std::size_t>(n)])];
+    };
     for (std::int32_t band : nstore) {
         w.text(" BAND: ");
         w.integer(std::int64_t{band} + 1);
         w.text(" \n");
         const float* table = bands.eband[static_cast<std::size_t>(band / bands.nbands)].get() + band % bands.nbands;
         for (std::size_t k = 0; k < used; ++k) column[k] = table[k * nbands];
-        std::size_t n = 0;
-        for (std::int32_t ix = 0; ix < g.nkx; ++ix) {
-            for (std::int32_t iy = 0; iy < g.nky; ++iy) {
-                for (std::int32_t iz = 0; iz < g.nkz; ++iz, ++n) {
+        // ix runs over 0..nkx, the last plane repeating the first; likewise iy and iz.
+        for (std::int64_t ix = 0; ix <= g.nkx; ++ix) {
+            const std::int64_t mx = ix == g.nkx ? 0 : ix;
+            for (std::int64_t iy = 0; iy <= g.nky; ++iy) {
+                const std::int64_t row = (mx * g.nky + (iy == g.nky ? 0 : iy)) * g.nkz;
+                for (std::int64_t iz = 0; iz <= g.nkz; ++iz) {
                     w.text("  ");
-                    w.real(column[kpoint_at.empty() ? n : static_cast<std::size_t>(kpoint_at[n])]);
+                    w.real(value(row + (iz == g.nkz ? 0 : iz)));
                     w.text("  ");
                 }
                 w.text("\n");

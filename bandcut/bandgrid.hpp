@@ -6,17 +6,26 @@
 // the file; the bands of a second spin component follow those of the first, so with
 // NBANDS = 52 the file's band 53 is band 1 of spin component 2.
 //
-// Value order.  Each band section lists nkx * nky * nkz energies, the first grid index
-// slowest and the third fastest; grid point (ix, iy, iz), counting from 0, is value
-//     n = (ix * nky + iy) * nkz + iz
-// of the section.  Each (ix, iy) row ends with a newline and each ix plane with an empty
-// line.  With nkx = 1, nky = 2, nkz = 3 a section reads
+// The grid is closed: the viewer reads n values along an axis as spanning its
+// reciprocal vector from 0 to 1 inclusive, the last value being the periodic image of
+// the first.  A calculation's nkx x nky x nkz mesh is therefore written as
+// (nkx+1) x (nky+1) x (nkz+1) values, the dimensions line saying nkx+1 nky+1 nkz+1, and
+// the value at (ix, iy, iz) is that of mesh point (ix mod nkx, iy mod nky, iz mod nkz).
+//
+// Value order.  Each band section lists its values with the first index slowest and the
+// third fastest; each (ix, iy) row ends with a newline and each ix plane with an empty
+// line.  With nkx = 1, nky = 2, nkz = 2 a section reads
 //      BAND: 4
-//       e0    e1    e2
-//       e3    e4    e5
+//       e0    e1    e0
+//       e2    e3    e2
+//       e0    e1    e0
 //     (empty line)
-// where en is the energy at grid point n: the energy of the k-point the listing gives
-// for that point (see `placement`), or of the n-th listed k-point.
+//       e0    e1    e0     (ix = 1: the image of the plane ix = 0)
+//       e2    e3    e2
+//       e0    e1    e0
+//     (empty line)
+// where en is the energy at mesh point n = (ix * nky + iy) * nkz + iz: the energy of the
+// k-point the listing gives for that point (see `placement`), or of the n-th listed one.
 #pragma once
 
 #include "listing.hpp"
@@ -24,12 +33,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace bandcut {
 
-// The k-point grid of the band-grid file, as given on the command line.  A dimension
-// of 0 or less makes the grid empty.
+// The k-point mesh of the calculation, as given on the command line.  A dimension of 0 or
+// less makes the grid empty (the driver refuses such a grid).
 struct grid {
     std::int32_t nkx = 0;
     std::int32_t nky = 0;
@@ -43,9 +53,15 @@ struct grid {
 // component s.
 std::vector<std::int32_t> select_bands(const listing& bands, float ef);
 
-// Writes the band-grid file for the selected bands `nstore`.  `kpoint_at[n]` is the
-// listed k-point whose energies go to grid point n; when it is empty, the n-th listed
-// k-point does.  Returns false if a write failed.
+// For a listing where no band crosses `ef`: one warning line (with its newline) naming
+// the band maximum nearest below Ef and the band minimum nearest above it, to help choose
+// a better Ef; empty with no k-point, no band or an Ef that is not a number.
+std::string no_crossing_warning(const listing& bands, float ef);
+
+// Writes the band-grid file (the closed grid above) for the selected bands `nstore`.
+// `kpoint_at[n]` is the listed k-point whose energies go to mesh point n; when it is
+// empty, the n-th listed k-point does.  The grid must not be empty.  Returns false if a
+// write failed.
 bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& g,
                     std::span<const std::int32_t> nstore, std::span<const std::int32_t> kpoint_at);
 

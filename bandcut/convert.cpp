@@ -1,6 +1,7 @@
 #include "convert.hpp"
 
 #include <bit>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -94,6 +95,52 @@ bool line_scanner::real(float& out) {
     const std::size_t taken = strtof_token(p_, end_, out);
     p_ += taken;
     return taken != 0;
+}
+
+namespace {
+
+// What a conversion that stopped at `end` left out of `text`: nothing when only blanks
+// follow, else the reason in words, quoting the first character left (whole, if it is
+// a UTF-8 sequence).
+std::string left_out(const char* text, const char* end) {
+    const char* rest = end;
+    while (is_blank(*rest)) ++rest;
+    if (*rest == '\0') return end == text ? "it holds no number" : "";
+    std::size_t length = 1;
+    if (static_cast<unsigned char>(*rest) >= 0xC0)
+        while (length < 4 && (static_cast<unsigned char>(rest[length]) & 0xC0) == 0x80) ++length;
+    return "the text from \"" + std::string(rest, length) + "\" on is not part of a number";
+}
+
+void add_reason(std::string& why, std::string_view reason) {
+    if (!why.empty()) why += "; ";
+    why += reason;
+}
+
+}  // namespace
+
+argument_count read_count_argument(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text, &end, 10);
+    constexpr long long lo = std::numeric_limits<std::int32_t>::min();
+    constexpr long long hi = std::numeric_limits<std::int32_t>::max();
+    argument_count read{static_cast<std::int32_t>(value < lo ? lo : value > hi ? hi : value), left_out(text, end)};
+    if (value < lo || value > hi || errno == ERANGE) add_reason(read.why, "beyond the 32-bit range of a count");
+    return read;
+}
+
+argument_energy read_energy_argument(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text, &end);
+    const bool out_of_range = errno == ERANGE;
+    argument_energy read{narrow(value), left_out(text, end)};
+    if (std::isinf(read.value) && (std::isfinite(value) || out_of_range))
+        add_reason(read.why, "too large for single precision");
+    else if (read.value == 0 && (value != 0 || out_of_range))
+        add_reason(read.why, "too small for single precision");
+    return read;
 }
 
 float narrow(double value) {

@@ -11,6 +11,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace bandcut {
@@ -90,6 +91,23 @@ private:
     const char* p_;
     const char* end_;
 };
+
+// A command-line argument converted as C's atoi (grid counts) or atof (Ef) converts it:
+// leading blanks skipped, then the longest prefix that is a number; text with no number
+// reads as 0.  Scripts rely on that, so it stays; `why` says in words what the
+// conversion did beyond reading a plain number (empty when the text is a number,
+// possibly followed by blanks): text it left out, a value clamped to the 32-bit range,
+// an Ef that single precision turned into infinity or zero.
+struct argument_count {
+    std::int32_t value;
+    std::string why;
+};
+struct argument_energy {
+    float value;  // the double atof gives, narrowed as a (float) cast narrows it
+    std::string why;
+};
+argument_count read_count_argument(const char* text);
+argument_energy read_energy_argument(const char* text);
 
 // Narrows a double to single precision with IEEE round-to-nearest-even, overflowing to
 // infinity, as a C compiler's (float) cast does for values beyond the float range.

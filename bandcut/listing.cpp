@@ -2,6 +2,7 @@
 
 #include "convert.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -62,6 +63,23 @@ public:
                 return true;
             }
             if (!refill()) return false;
+        }
+    }
+
+    // How often `marker` occurs in the rest of the stream, found by a plain search of the
+    // buffered text (no line splitting); afterwards the stream is at its end.
+    std::int64_t count_in_rest(std::string_view marker) {
+        std::int64_t count = 0;
+        for (;;) {
+            std::string_view text(buffer_.get() + begin_, end_ - begin_);
+            std::size_t from = 0;
+            for (std::size_t at; (at = text.find(marker, from)) != std::string_view::npos; from = at + marker.size())
+                ++count;
+            begin_ = end_;
+            if (at_end_) return count;
+            // A marker may straddle the end of the buffered text: keep what could be its start.
+            begin_ -= std::min(marker.size() - 1, text.size() - from);
+            if (!refill()) return count;
         }
     }
 
@@ -207,6 +225,11 @@ public:
         if (auto failure = eigenvalues()) return failure;
         if (out_.nspin == 2)
             std::fprintf(echo_, "spin component 2: bands %d to %d\n", out_.nbands + 1, 2 * out_.nbands);
+        // Relaxation and molecular-dynamics runs print the band energies again after
+        // every ionic step, each set opened by its own "E-fermi" line.
+        out_.sets = 1 + contains(line_, "E-fermi");  // the line after the first set
+        out_.sets += lines_.count_in_rest("E-fermi");
+        if (lines_.trouble()) return fail(lines_.trouble());
         return std::nullopt;
     }
 

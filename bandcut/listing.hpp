@@ -30,6 +30,7 @@ struct listing {
     std::array<vec3, 3> direct{};      // A1, A2, A3 (one lattice vector per row)
     std::array<vec3, 3> reciprocal{};  // B1, B2, B3
     int nspin = 1;                     // 2 when a second spin component was read
+    std::int64_t sets = 1;             // sets of band energies (one per ionic step); the first is read
 
     // Band energies in eV, one table per spin component, NKPTS rows of NBANDS values:
     // the energy of band b (counting from 0, in the order of the band lines) at the

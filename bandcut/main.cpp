@@ -2,8 +2,9 @@
 //
 // Run in the folder of a finished band-structure calculation: reads the listing
 // "OUTCAR", keeps the bands that cross the Fermi energy Ef (eV) and writes their energies
-// over the nkx x nky x nkz k-point grid to the band-grid file "FS.bsxf".  Everything it
-// says goes to standard output; the status is 0 only when "FS.bsxf" was written.
+// over the nkx x nky x nkz k-point mesh to the band-grid file "FS.bsxf".  What it read
+// and every failure go to standard output; warnings and notes (lines beginning
+// "bandcut:") go to standard error.  The status is 0 only when "FS.bsxf" was written.
 #include "bandgrid.hpp"
 #include "convert.hpp"
 #include "listing.hpp"
@@ -11,31 +12,122 @@
 #include "placement.hpp"
 
 #include <cstdio>
-#include <cstdlib>
-#include <limits>
+#include <cstring>
 #include <new>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#ifndef BANDCUT_VERSION
+#error "the build gives the project's version"
+#endif
 
 namespace {
 
-// Like atoi: leading blanks, an optional sign, digits; anything else converts to 0.
-// Values beyond the 32-bit range are clamped rather than wrapped.
-std::int32_t to_dimension(const char* text) {
-    const long value = std::strtol(text, nullptr, 10);
-    constexpr long lo = std::numeric_limits<std::int32_t>::min();
-    constexpr long hi = std::numeric_limits<std::int32_t>::max();
-    return static_cast<std::int32_t>(value < lo ? lo : value > hi ? hi : value);
+using namespace bandcut;
+
+void usage() {
+    std::puts("should be like: ");
+    std::puts("./a.out nkx nky nkz Ef ");
+}
+
+void help() {
+    usage();
+    std::puts(R"(
+Run in the folder of a finished calculation.  Reads the listing OUTCAR, keeps the bands
+whose energies cross Ef and writes them over the k-point grid to FS.bsxf, the band-grid
+file a Fermi-surface viewer draws.
+
+  nkx nky nkz  the calculation's k-point mesh along b1, b2, b3 (at least 1 each)
+  Ef           the Fermi energy in eV, held in single precision
+
+Files: reads OUTCAR, writes FS.bsxf (an existing FS.bsxf is replaced only once the new
+one is complete), both in the current folder.
+Options: --help, --version; a bare -- ends the options.
+Exit status: 0 when FS.bsxf was written, 1 otherwise (the reason on standard output).)");
+}
+
+// Options are the arguments beginning with "--", wherever they stand, up to a bare "--";
+// everything else is positional and keeps its place (a count may be written "-3").
+struct command_line {
+    enum { run, help, version, unknown } action = run;
+    const char* unknown_option = nullptr;
+    std::vector<const char*> positional;
+};
+
+command_line parse(int argc, char** argv) {
+    command_line c;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (!options || !arg.starts_with("--")) {
+            c.positional.push_back(argv[i]);
+        } else if (arg == "--") {
+            options = false;
+        } else if (c.action == command_line::run || c.action == command_line::unknown) {
+            if (arg == "--help") {
+                c.action = command_line::help;
+            } else if (arg == "--version") {
+                c.action = command_line::version;
+            } else if (!c.unknown_option) {
+                c.action = command_line::unknown;
+                c.unknown_option = argv[i];
+            }
+        }
+    }
+    return c;
+}
+
+// "bandcut: warning: Ef "3,1717" was read as 3.000000 (the text from "," on ...)"
+template <class Reading>
+void say_how_read(const char* name, const char* text, const Reading& read) {
+    if (read.why.empty()) return;
+    if constexpr (std::is_same_v<Reading, argument_energy>) {
+        std::fprintf(stderr, "bandcut: warning: %s \"%s\" was read as %f (%s)\n", name, text,
+                     static_cast<double>(read.value), read.why.c_str());
+    } else {
+        std::fprintf(stderr, "bandcut: warning: %s \"%s\" was read as %d (%s)\n", name, text, read.value,
+                     read.why.c_str());
+    }
 }
 
 int run(int argc, char** argv) {
-    using namespace bandcut;
-    if (argc <= 4) {
-        std::puts("should be like: ");
-        std::puts("./a.out nkx nky nkz Ef ");
+    const command_line c = parse(argc, argv);
+    switch (c.action) {
+    case command_line::help:
+        help();
+        return 0;
+    case command_line::version:
+        std::puts("bandcut " BANDCUT_VERSION);
+        return 0;
+    case command_line::unknown:
+        std::printf("unknown option %s\n", c.unknown_option);
+        usage();
+        return 1;
+    case command_line::run:
+        break;
+    }
+    if (c.positional.size() < 4) {
+        usage();
         return 1;
     }
-    const grid g{to_dimension(argv[1]), to_dimension(argv[2]), to_dimension(argv[3])};
-    // Like atof, then narrowed: every later comparison and printout uses the float.
-    const float ef = narrow(std::strtod(argv[4], nullptr));
+
+    // Converted as atoi and atof convert them, as scripts expect; how, is said.
+    const char* const names[] = {"nkx", "nky", "nkz"};
+    std::int32_t n[3];
+    for (int a = 0; a < 3; ++a) {
+        const auto read = read_count_argument(c.positional[static_cast<std::size_t>(a)]);
+        say_how_read(names[a], c.positional[static_cast<std::size_t>(a)], read);
+        n[a] = read.value;
+    }
+    const auto ef_read = read_energy_argument(c.positional[3]);
+    say_how_read("Ef", c.positional[3], ef_read);
+    const float ef = ef_read.value;  // every later comparison and printout uses the float
+    const grid g{n[0], n[1], n[2]};
+    if (g.points() == 0) {
+        std::printf("the grid needs at least one point along each axis: %d %d %d\n", g.nkx, g.nky, g.nkz);
+        return 1;
+    }
 
     std::FILE* in = std::fopen("OUTCAR", "r");
     if (!in) {
@@ -53,21 +145,31 @@ int run(int argc, char** argv) {
         }
         return 1;
     }
+    if (bands.sets > 1)
+        std::fprintf(stderr, "bandcut: note: the listing holds %lld sets of band energies, one per ionic step; FS.bsxf holds the first\n",
+                     static_cast<long long>(bands.sets));
     if (g.points() > bands.nkpts) {
         std::printf("OUTCAR:%ld: the grid %d x %d x %d needs %lld k-points but the listing has %d (NKPTS)\n",
                     bands.counts_line, g.nkx, g.nky, g.nkz, static_cast<long long>(g.points()), bands.nkpts);
         return 1;
     }
 
+    const placement placed = place_on_grid(bands, g);
+    if (!placed.placed()) {
+        std::fputs(listing_order_warning(bands, g, placed).c_str(), stderr);
+    } else if (placed.shifted()) {
+        std::fputs(shift_warning(placed).c_str(), stderr);
+    }
+
     const auto nstore = select_bands(bands, ef);
-    const auto kpoint_at = place_on_grid(bands, g, stderr);
+    if (nstore.empty()) std::fputs(no_crossing_warning(bands, ef).c_str(), stderr);
 
     replacement_file out("FS.bsxf");
     if (!out.open()) {
         std::puts("can't create fout: FS.bsxf");
         return 1;
     }
-    const bool written = write_bandgrid(out.stream(), bands, ef, g, nstore, kpoint_at);
+    const bool written = write_bandgrid(out.stream(), bands, ef, g, nstore, placed.kpoint_at);
     switch (written ? out.commit() : replacement_file::outcome::write_failed) {
     case replacement_file::outcome::replaced:
         return 0;

@@ -1,52 +1,94 @@
 #include "placement.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <optional>
 
 namespace bandcut {
 
 namespace {
 
-// The grid index along one axis of N points for coordinate c with origin s, if c lies on
-// a grid point.
-std::optional<std::int64_t> axis_index(float c, float s, std::int32_t n) {
-    const double t = (static_cast<double>(c) - static_cast<double>(s)) * n;
+// How far a product c n may lie from a whole number of steps: the printed precision
+// scaled to steps, but at least 1e-3 (listings of 6 or 8 decimals) and at most a quarter
+// step (grids finer than four decimals resolve cannot be placed anyway).
+double step_tolerance(std::int32_t n) {
+    return std::clamp(placement_tolerance * n, 1e-3, 0.25);
+}
+
+// The shift of an axis of n points whose first listed coordinate is s, in steps.  Four
+// printed decimals blur it by up to 5e-5 n: within that of 0 (or 1) it is 0, within
+// that of 1/2 (the usual shifted mesh, 0.0833 n = 0.4998 for n = 6) it is 1/2.
+double axis_shift(float s, std::int32_t n) {
+    const double x = static_cast<double>(s) * n;
+    if (!std::isfinite(x)) return 0;  // no coordinates: placement fails on them anyway
+    const double f = x - std::floor(x);
+    const double near = step_tolerance(n);
+    if (f < near || f > 1 - near) return 0.0;
+    return std::fabs(f - 0.5) < near ? 0.5 : f;
+}
+
+// The grid index along an axis of n points for coordinate c of a mesh shifted by f, if c
+// lies on a grid point.
+std::optional<std::int64_t> axis_index(float c, double f, std::int32_t n) {
+    const double t = static_cast<double>(c) * n - f;
     if (!std::isfinite(t)) return std::nullopt;
     const double nearest = std::round(t);
     if (std::fabs(t - nearest) > placement_tolerance * n) return std::nullopt;
-    const auto i = static_cast<std::int64_t>(std::fmod(nearest, static_cast<double>(n)));
-    return i < 0 ? i + n : i;
+    // |t| <= n/2 + 1 for coordinates in (-1/2, 1/2], but a listing may print anything:
+    // the remainder is formed in double, where it is exact, before any conversion.
+    const double i = std::fmod(nearest, static_cast<double>(n));
+    return static_cast<std::int64_t>(i < 0 ? i + n : i);
 }
 
 }  // namespace
 
-std::vector<std::int32_t> place_on_grid(const listing& bands, const grid& g, std::FILE* warn) {
+placement place_on_grid(const listing& bands, const grid& g) {
+    placement p;
     const std::int64_t points = g.points();
-    if (points == 0) return {};
+    const std::array<std::int32_t, 3> n{g.nkx, g.nky, g.nkz};
+    for (std::size_t a = 0; a < 3; ++a) p.shift[a] = axis_shift(bands.kpoint[0][a], n[a]);
+
     std::vector<std::int32_t> kpoint_at(static_cast<std::size_t>(points), -1);
-    const vec3& origin = bands.kpoint[0];
-
-    const auto give_up = [&](std::int64_t k, const char* why) {
-        const vec3& c = bands.kpoint[static_cast<std::size_t>(k)];
-        std::fprintf(warn,
-                     "bandcut: warning: k-point %lld (%.4f %.4f %.4f) %s: the listing does not hold the full "
-                     "%d x %d x %d grid; values are written in listing order\n",
-                     static_cast<long long>(k + 1), static_cast<double>(c[0]), static_cast<double>(c[1]),
-                     static_cast<double>(c[2]), why, g.nkx, g.nky, g.nkz);
-        return std::vector<std::int32_t>{};
-    };
-
     for (std::int64_t k = 0; k < points; ++k) {
         const vec3& c = bands.kpoint[static_cast<std::size_t>(k)];
-        const auto ix = axis_index(c[0], origin[0], g.nkx);
-        const auto iy = axis_index(c[1], origin[1], g.nky);
-        const auto iz = axis_index(c[2], origin[2], g.nkz);
-        if (!ix || !iy || !iz) return give_up(k, "is off the grid");
+        const auto ix = axis_index(c[0], p.shift[0], g.nkx);
+        const auto iy = axis_index(c[1], p.shift[1], g.nky);
+        const auto iz = axis_index(c[2], p.shift[2], g.nkz);
+        p.k = k;
+        if (!ix || !iy || !iz) {
+            p.why = "is off the grid";
+            return p;
+        }
         auto& slot = kpoint_at[static_cast<std::size_t>((*ix * g.nky + *iy) * g.nkz + *iz)];
-        if (slot >= 0) return give_up(k, "repeats a grid point");
+        if (slot >= 0) {
+            p.why = "repeats a grid point";
+            return p;
+        }
         slot = static_cast<std::int32_t>(k);
     }
-    return kpoint_at;  // points distinct k-points on points grid points: every one is hit
+    p.kpoint_at = std::move(kpoint_at);  // `points` distinct k-points on `points` grid points: every one is hit
+    return p;
+}
+
+std::string listing_order_warning(const listing& bands, const grid& g, const placement& p, const std::string& because) {
+    const vec3& c = bands.kpoint[static_cast<std::size_t>(p.k)];
+    char head[160];
+    std::snprintf(head, sizeof head, "bandcut: warning: k-point %lld (%.4f %.4f %.4f) %s: ",
+                  static_cast<long long>(p.k + 1), static_cast<double>(c[0]), static_cast<double>(c[1]),
+                  static_cast<double>(c[2]), p.why.c_str());
+    char tail[160];
+    std::snprintf(tail, sizeof tail, "the listing does not hold the full %d x %d x %d grid", g.nkx, g.nky, g.nkz);
+    return head + std::string(tail) + because + "; values are written in listing order\n";
+}
+
+std::string shift_warning(const placement& p) {
+    char line[240];
+    std::snprintf(line, sizeof line,
+                  "bandcut: warning: the grid is shifted off the zone centre by %.4f %.4f %.4f steps along b1 b2 b3; "
+                  "FS.bsxf puts its first point at 0 0 0, so the surface is drawn shifted by as much\n",
+                  p.shift[0], p.shift[1], p.shift[2]);
+    return line;
 }
 
 }  // namespace bandcut

@@ -6,20 +6,23 @@
 // coordinates in units of the reciprocal vectors, wrapped into (-1/2, 1/2] and rounded to
 // four decimals; those coordinates, not the listing order, say which point is which.
 //
-// With the first listed k-point as the origin s of the grid (grids may be shifted), a
-// k-point at c sits on grid point
-//     ix = round((c1 - s1) * nkx) mod nkx,   likewise iy and iz,
-// if each coordinate lies within the printed precision of that point.  Only when the
-// first nkx * nky * nkz listed k-points hit every grid point exactly once is that
-// placement used; otherwise the k-points are taken in listing order, as bandcut always
-// did, and a warning says which k-point disagrees.
+// Grid indices count from the zone centre.  A mesh may be shifted off it (by half a
+// step, commonly); the shift f, in steps, is read off the first listed k-point s:
+//     f = s n - floor(s n)     so 0 <= f < 1 (within rounding of 0 or 1 it is 0, of 1/2 it is 1/2)
+// and a k-point at c sits on grid point
+//     ix = round(c1 nkx - f1) mod nkx,   likewise iy and iz,
+// if each coordinate lies within the printed precision of that point.  Index 0 is thus
+// the point at f/n, whichever point the listing starts from.  Only when the first
+// nkx * nky * nkz listed k-points hit every grid point exactly once is that placement
+// used; otherwise the driver falls back to listing order.
 #pragma once
 
 #include "bandgrid.hpp"
 #include "listing.hpp"
 
+#include <array>
 #include <cstdint>
-#include <cstdio>
+#include <string>
 #include <vector>
 
 namespace bandcut {
@@ -28,8 +31,28 @@ namespace bandcut {
 // the rounding of two four-decimal numbers (the coordinate and the origin), and a little.
 inline constexpr double placement_tolerance = 1.05e-4;
 
-// The listed k-point for each grid point n (see above), or an empty table when the
-// listing order stands; in that case one warning line goes to `warn`.
-std::vector<std::int32_t> place_on_grid(const listing& bands, const grid& g, std::FILE* warn);
+struct placement {
+    // The listed k-point for each grid point n; empty when the listing does not hold the
+    // grid (then `k` and `why` name the first k-point that disagrees).
+    std::vector<std::int32_t> kpoint_at;
+    std::array<double, 3> shift{};  // f per axis, in steps
+    std::int64_t k = 0;              // counting from 0
+    std::string why;                 // "is off the grid", "repeats a grid point"
+
+    bool placed() const { return !kpoint_at.empty(); }
+    bool shifted() const { return shift[0] != 0 || shift[1] != 0 || shift[2] != 0; }
+};
+
+// Places the first nkx * nky * nkz listed k-points by their coordinates (see above).  The
+// grid must have at least one point along each axis and no more than NKPTS points.
+placement place_on_grid(const listing& bands, const grid& g);
+
+// The warning line (with its newline) for a placement that failed: the listing order
+// stands.  `because` adds a reason, empty or beginning with "; ".
+std::string listing_order_warning(const listing& bands, const grid& g, const placement& p,
+                                  const std::string& because = {});
+
+// The warning line for a grid shifted off the zone centre.
+std::string shift_warning(const placement& p);
 
 }  // namespace bandcut

@@ -16,8 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto failure = bandcut::read_listing(in, 1.0f, sink, bands);
     std::fclose(in);
     if (failure) return 0;
+    if (bands.nkpts == 0) return 0;
     const auto nstore = bandcut::select_bands(bands, 1.0f);
-    const bandcut::grid g{1, 1, std::min(bands.nkpts, 64)};
+    const bandcut::grid g{1, 1, std::max(1, std::min(bands.nkpts, 64))};
     bandcut::write_bandgrid(sink, bands, 1.0f, g, nstore, {});
     return 0;
 }

@@ -5,6 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <numeric>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -59,6 +62,41 @@ TEST(selection, spin_components_continue_the_numbering) {
     EXPECT_EQ(bandcut::select_bands(l, 0.0f), (std::vector<std::int32_t>{1, 3, 5}));
 }
 
+TEST(selection, no_crossing_says_where_the_bands_lie) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const struct {
+        const char* name;
+        std::vector<float> e;  // two k-points of three bands
+        float ef;
+        const char* warning;
+    } cases[] = {
+        {"in a gap", {1, 5, 9, 2, 6, 8}, 4.4934f,
+         "bandcut: warning: no band crosses Ef = 4.493400: the bands below end at 2.000000 (band 1), the bands above "
+         "begin at 5.000000 (band 2)\n"},
+        {"a band touching Ef lies with its other values", {1, 5, 4, 2, 6, 8}, 4.0f,
+         "bandcut: warning: no band crosses Ef = 4.000000: the bands below end at 2.000000 (band 1), the bands above "
+         "begin at 4.000000 (band 3)\n"},
+        {"all above", {5, 6, 7, 5.5f, 6.5f, 7.5f}, 1.0f,
+         "bandcut: warning: all bands lie above Ef = 1.000000: the lowest begins at 5.000000 (band 1)\n"},
+        {"all below", {5, 6, 7, 5.5f, 6.5f, 7.5f}, 10.0f,
+         "bandcut: warning: all bands lie below Ef = 10.000000: the highest ends at 7.500000 (band 3)\n"},
+        {"a band of no numbers is on neither side", {nan, 6, 7, nan, 6.5f, 7.5f}, 10.0f,
+         "bandcut: warning: all bands lie below Ef = 10.000000: the highest ends at 7.500000 (band 3)\n"},
+        {"Ef not a number", {5, 6, 7, 5.5f, 6.5f, 7.5f}, nan, ""},
+    };
+    for (const auto& c : cases) {
+        const auto l = make_listing(2, 3, c.e);
+        ASSERT_TRUE(bandcut::select_bands(l, c.ef).empty()) << c.name;
+        EXPECT_EQ(bandcut::no_crossing_warning(l, c.ef), c.warning) << c.name;
+    }
+    // Band numbers continue into the second spin component; no k-point, no line.
+    const auto spin = make_listing(1, 2, {1, 2, 3, 7}, 2);
+    EXPECT_EQ(bandcut::no_crossing_warning(spin, 5.0f),
+              "bandcut: warning: no band crosses Ef = 5.000000: the bands below end at 3.000000 (band 3), the bands above "
+              "begin at 7.000000 (band 4)\n");
+    EXPECT_EQ(bandcut::no_crossing_warning(make_listing(0, 3, {}), 5.0f), "");
+}
+
 TEST(grid, points_never_overflow) {
     const std::int32_t big = std::numeric_limits<std::int32_t>::max();
     EXPECT_EQ((grid{2, 3, 4}.points()), 24);
@@ -79,39 +117,102 @@ std::string written(const listing& l, float ef, const grid& g, const std::vector
     return start == std::string::npos ? "" : text.substr(start, text.find("  END_BANDGRID_3D") - start);
 }
 
-TEST(writer, band_sections_follow_the_grid) {
+// One row of a band section: "  v  " per value, then the newline.
+std::string row(std::initializer_list<int> values) {
+    std::string r;
+    for (int v : values) r += "  " + std::to_string(v) + ".000000  ";
+    return r + "\n";
+}
+
+TEST(writer, band_sections_are_closed_grids) {
+    // Band 2 has the value 10 + k at the k-th listed k-point.
     const auto l = make_listing(6, 2, {0, 10, 1, 11, 2, 12, 3, 13, 4, 14, 5, 15});
+    const auto twice = [](const std::string& plane) { return plane + plane; };
     const struct {
         const char* name;
         grid g;
         std::vector<std::int32_t> kpoint_at;
-        const char* section;
+        std::string section;
     } cases[] = {
+        // mesh point n = iy * 3 + iz; the last iz repeats the first, the last iy the first
+        // row, and the plane ix = 1 repeats the plane ix = 0
         {"1 x 2 x 3", {1, 2, 3}, {},
-         " BAND: 2 \n  10.000000    11.000000    12.000000  \n  13.000000    14.000000    15.000000  \n\n"},
+         " BAND: 2 \n" + twice(row({10, 11, 12, 10}) + row({13, 14, 15, 13}) + row({10, 11, 12, 10}) + "\n")},
         {"3 x 1 x 2: a plane per ix", {3, 1, 2}, {},
-         " BAND: 2 \n  10.000000    11.000000  \n\n  12.000000    13.000000  \n\n  14.000000    15.000000  \n\n"},
-        {"fewer points than k-points", {1, 1, 2}, {}, " BAND: 2 \n  10.000000    11.000000  \n\n"},
-        {"nkx = 0", {0, 2, 3}, {}, " BAND: 2 \n"},
-        {"nkz = 0", {1, 1, 0}, {}, " BAND: 2 \n\n\n"},
-        {"negative nky", {2, -1, 3}, {}, " BAND: 2 \n\n\n"},
-        {"placed k-points", {1, 1, 3}, {5, 0, 2}, " BAND: 2 \n  15.000000    10.000000    12.000000  \n\n"},
+         " BAND: 2 \n" + twice(row({10, 11, 10})) + "\n" + twice(row({12, 13, 12})) + "\n" + twice(row({14, 15, 14})) + "\n" +
+             twice(row({10, 11, 10})) + "\n"},
+        {"fewer points than k-points", {1, 1, 2}, {}, " BAND: 2 \n" + twice(twice(row({10, 11, 10})) + "\n")},
+        {"a single point: 2 x 2 x 2 of it", {1, 1, 1}, {}, " BAND: 2 \n" + twice(twice(row({10, 10})) + "\n")},
+        {"placed k-points", {1, 1, 3}, {5, 0, 2}, " BAND: 2 \n" + twice(twice(row({15, 10, 12, 15})) + "\n")},
     };
     for (const auto& c : cases) EXPECT_EQ(written(l, 5.0f, c.g, {1}, c.kpoint_at), c.section) << c.name;
 }
 
 TEST(writer, head_of_the_file) {
-    const auto l = make_listing(1, 1, {0});
+    const auto l = make_listing(6, 1, {0, 0, 0, 0, 0, 0});
     std::FILE* f = std::tmpfile();
-    ASSERT_TRUE(bandcut::write_bandgrid(f, l, -0.5f, {-1, 2, 3}, {}, {}));
+    ASSERT_TRUE(bandcut::write_bandgrid(f, l, -0.5f, {1, 2, 3}, {}, {}));
     std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
     std::rewind(f);
     ASSERT_EQ(std::fread(text.data(), 1, text.size(), f), text.size());
     std::fclose(f);
     EXPECT_EQ(text,
               "BEGIN_INFO\n  Fermi Energy: -0.50000\nEND_INFO\n\nBEGIN_BLOCK_BANDGRID_3D\n  one_word_comment \n"
-              "  BEGIN_BANDGRID_3D\n  0 \n -1 2 3 \n 0 0 0\n 1.000000 0.000000 0.000000 \n 0.000000 1.000000 0.000000 \n"
+              "  BEGIN_BANDGRID_3D\n  0 \n 2 3 4 \n 0 0 0\n 1.000000 0.000000 0.000000 \n 0.000000 1.000000 0.000000 \n"
               " 0.000000 0.000000 1.000000 \n  END_BANDGRID_3D\nEND_BLOCK_BANDGRID_3D\n");
+}
+
+// Random meshes, placed and in listing order: read back, every value of the closed grid
+// is that of its mesh point, so the last plane along each axis repeats the first.
+TEST(writer, random_closed_grids_repeat_their_first_planes) {
+    std::mt19937 rng(31);
+    int placed = 0, listed = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        const grid g{1 + static_cast<std::int32_t>(rng() % 5), 1 + static_cast<std::int32_t>(rng() % 5),
+                     1 + static_cast<std::int32_t>(rng() % 5)};
+        const auto points = static_cast<std::int32_t>(g.points());
+        const std::int32_t nkpts = points + static_cast<std::int32_t>(rng() % 3);
+        std::vector<float> e(static_cast<std::size_t>(nkpts));
+        for (auto& x : e) x = static_cast<float>(rng() % 100000) / 64.0f;
+        const auto l = make_listing(nkpts, 1, e);
+        std::vector<std::int32_t> kpoint_at;
+        if (rng() % 2) {
+            std::vector<std::int32_t> k(static_cast<std::size_t>(nkpts));
+            std::iota(k.begin(), k.end(), 0);
+            std::shuffle(k.begin(), k.end(), rng);
+            kpoint_at.assign(k.begin(), k.begin() + points);
+            ++placed;
+        } else {
+            ++listed;
+        }
+        std::istringstream text(written(l, 0.0f, g, {0}, kpoint_at));
+        std::string band_line;
+        std::getline(text, band_line);
+        const std::int64_t cx = g.nkx + 1, cy = g.nky + 1, cz = g.nkz + 1;
+        std::vector<double> v(static_cast<std::size_t>(cx * cy * cz));
+        for (auto& x : v) ASSERT_TRUE(text >> x);
+        const auto at = [&](std::int64_t ix, std::int64_t iy, std::int64_t iz) {
+            return v[static_cast<std::size_t>((ix * cy + iy) * cz + iz)];
+        };
+        for (std::int64_t ix = 0; ix < cx; ++ix)
+            for (std::int64_t iy = 0; iy < cy; ++iy)
+                for (std::int64_t iz = 0; iz < cz; ++iz) {
+                    const std::int64_t n = ((ix % g.nkx) * g.nky + iy % g.nky) * g.nkz + iz % g.nkz;
+                    const auto k = kpoint_at.empty() ? n : kpoint_at[static_cast<std::size_t>(n)];
+                    ASSERT_EQ(at(ix, iy, iz), e[static_cast<std::size_t>(k)]) << ix << " " << iy << " " << iz;
+                    if (ix == g.nkx) {
+                        ASSERT_EQ(at(ix, iy, iz), at(0, iy, iz));
+                    }
+                    if (iy == g.nky) {
+                        ASSERT_EQ(at(ix, iy, iz), at(ix, 0, iz));
+                    }
+                    if (iz == g.nkz) {
+                        ASSERT_EQ(at(ix, iy, iz), at(ix, iy, 0));
+                    }
+                }
+    }
+    EXPECT_GT(placed, 100);
+    EXPECT_GT(listed, 100);
 }
 
 TEST(writer, reports_a_failed_write) {

@@ -184,6 +184,21 @@ TEST(listing, random_band_lines_read_like_strtof) {
             << "band " << b + 1;
 }
 
+// Later sets of band energies are counted by a plain search of the rest of the file,
+// buffer by buffer: a marker cut by a buffer's end must still count, once.
+TEST(listing, later_sets_counted_across_buffer_ends) {
+    const std::string head = historic_dims + lattice + fermi + "\n\n" + blocks + "----\n";
+    std::string markers;
+    for (int i = 0; i < 500000; ++i) markers += "E-fermi\n";  // 4 MB: several buffers
+    for (int offset = 0; offset < 8; ++offset) {
+        const auto o = read(head + std::string(static_cast<std::size_t>(offset), 'x') + markers);
+        ASSERT_FALSE(o.failure);
+        EXPECT_EQ(o.bands.sets, 500001) << offset;
+    }
+    EXPECT_EQ(read(head).bands.sets, 1);
+    EXPECT_EQ(read(head + fermi).bands.sets, 2);
+}
+
 TEST(listing, header_coordinates) {
     const auto o = read(historic_dims + lattice + fermi + "\n\n" + " k-point1000 :  0.1250 -0.2500  0.5000\n heads\n 1 1.0 2\n 2 2.0 0\n\n" +
                         " 1 2 3 0.25 0.5 0.75\n heads\n 1 1.0 2\n 2 2.0 0\n");

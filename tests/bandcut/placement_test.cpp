@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -46,15 +47,10 @@ struct placed {
 };
 
 placed place(const std::vector<vec3>& c, const grid& g) {
-    std::FILE* warn = std::tmpfile();
-    placed p{bandcut::place_on_grid(with_kpoints(c), g, warn), {}};
-    p.warning.resize(static_cast<std::size_t>(std::ftell(warn)));
-    std::rewind(warn);
-    if (!p.warning.empty()) {
-        EXPECT_EQ(std::fread(p.warning.data(), 1, p.warning.size(), warn), p.warning.size());
-    }
-    std::fclose(warn);
-    return p;
+    const listing l = with_kpoints(c);
+    const auto p = bandcut::place_on_grid(l, g);
+    if (!p.placed()) return {{}, bandcut::listing_order_warning(l, g, p)};
+    return {p.kpoint_at, p.shifted() ? bandcut::shift_warning(p) : ""};
 }
 
 std::vector<std::int32_t> identity(int n) {
@@ -83,7 +79,6 @@ TEST(placement, full_grids_in_any_order) {
         {"third index fastest", grid_points(3, 4, 5, 0, false), {3, 4, 5}, identity(60)},
         {"first index fastest, wrapped", grid_points(3, 4, 5, 0, true), {3, 4, 5}, transposed(3, 4, 5)},
         {"7 points: 0.4286 wraps to -0.4286", grid_points(7, 1, 2, 0, true), {7, 1, 2}, transposed(7, 1, 2)},
-        {"shifted by half a step", grid_points(4, 2, 6, 0.5, true), {4, 2, 6}, transposed(4, 2, 6)},
         {"extra k-points after the grid", [] {
              auto c = grid_points(2, 2, 2, 0, true);
              c.push_back({0.1f, 0.2f, 0.3f});
@@ -132,9 +127,45 @@ TEST(placement, tolerance_is_the_printed_precision) {
     }
 }
 
-TEST(placement, empty_grid) {
-    EXPECT_TRUE(place({{0, 0, 0}}, {0, 1, 1}).kpoint_at.empty());
-    EXPECT_EQ(place({{0, 0, 0}}, {0, 1, 1}).warning, "");
+// Indices count from the zone centre, whichever point the listing starts from: a grid
+// listed from any of its points lands the same, and a shifted mesh is said to be shifted.
+TEST(placement, origin_is_the_zone_centre) {
+    const auto rotated = [](std::vector<vec3> c, std::size_t by) {
+        std::rotate(c.begin(), c.begin() + static_cast<std::ptrdiff_t>(by), c.end());
+        return c;
+    };
+    // Listed from point `by` on, the k-point listed j-th before is listed (j - by) mod size-th.
+    const auto renumbered = [](std::vector<std::int32_t> v, int by) {
+        const auto size = static_cast<std::int32_t>(v.size());
+        for (auto& k : v) k = (k - by + size) % size;
+        return v;
+    };
+    const char* half = "bandcut: warning: the grid is shifted off the zone centre by 0.5000 0.5000 0.5000 steps along b1 "
+                       "b2 b3; FS.bsxf puts its first point at 0 0 0, so the surface is drawn shifted by as much\n";
+    const struct {
+        const char* name;
+        std::vector<vec3> coordinates;
+        grid g;
+        std::vector<std::int32_t> expected;
+        const char* warning;
+    } cases[] = {
+        {"Gamma-centred, listed from its 7th point", rotated(grid_points(3, 4, 5, 0, true), 6), {3, 4, 5},
+         renumbered(transposed(3, 4, 5), 6), ""},
+        {"64 points: 0.0156 is one step, not a shift", rotated(grid_points(64, 1, 1, 0, true), 1), {64, 1, 1},
+         renumbered(transposed(64, 1, 1), 1), ""},
+        {"shifted by half a step", grid_points(4, 2, 6, 0.5, true), {4, 2, 6}, transposed(4, 2, 6), half},
+        {"shifted, listed from its 5th point", rotated(grid_points(4, 2, 6, 0.5, true), 4), {4, 2, 6},
+         renumbered(transposed(4, 2, 6), 4), half},
+        // (0.25/3 prints as 0.0833: the shift is what the printed coordinates say)
+        {"shifted by a quarter step", grid_points(3, 2, 2, 0.25, true), {3, 2, 2}, transposed(3, 2, 2),
+         "bandcut: warning: the grid is shifted off the zone centre by 0.2499 0.2500 0.2500 steps along b1 "
+         "b2 b3; FS.bsxf puts its first point at 0 0 0, so the surface is drawn shifted by as much\n"},
+    };
+    for (const auto& c : cases) {
+        const auto p = place(c.coordinates, c.g);
+        EXPECT_EQ(p.kpoint_at, c.expected) << c.name;
+        EXPECT_EQ(p.warning, c.warning) << c.name;
+    }
 }
 
 }  // namespace

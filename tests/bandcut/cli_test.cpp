@@ -1,0 +1,223 @@
+// The built program, run as a user runs it: arguments, options, and what it says on
+// standard error.
+#include "run_bandcut.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using bandcut_test::kpoint;
+using bandcut_test::listing_text;
+using bandcut_test::mesh;
+using bandcut_test::previous_file;
+using bandcut_test::run_bandcut;
+
+// A 2 x 2 x 2 mesh of two bands: band 1 runs from 4.00 to 5.75 eV, band 2 lies at 9 eV.
+std::vector<double> two_bands(int i1, int i2, int i3) { return {4.0 + i1 + 0.5 * i2 + 0.25 * i3, 9.0}; }
+const std::string small = listing_text(mesh(2, 2, 2, 0, two_bands));
+
+TEST(cli, arguments_say_how_they_were_read) {
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"numbers", {"2", "+2", " 2", "5.2"}, 0, ""},
+        {"a number then blanks", {"2 ", "2", "2", "5.2\t"}, 0, ""},
+        {"text after a count", {"2x", "2", "2", "5.2"}, 0,
+         "bandcut: warning: nkx \"2x\" was read as 2 (the text from \"x\" on is not part of a number)\n"},
+        {"a decimal comma", {"2", "2", "2", "5,2"}, 0,
+         "bandcut: warning: Ef \"5,2\" was read as 5.000000 (the text from \",\" on is not part of a number)\n"},
+        {"a fraction for a count", {"2", "2", "2.5", "5.2"}, 0,
+         "bandcut: warning: nkz \"2.5\" was read as 2 (the text from \".\" on is not part of a number)\n"},
+        {"a full-width comma", {"2", "2", "2", "5\xEF\xBC\x8C" "2"}, 0,
+         "bandcut: warning: Ef \"5\xEF\xBC\x8C" "2\" was read as 5.000000 (the text from \"\xEF\xBC\x8C\" on is not part of "
+         "a number)\n"},
+        {"no number at all", {"2", "2", "2", ""}, 0,
+         "bandcut: warning: Ef \"\" was read as 0.000000 (it holds no number)\n"
+         "bandcut: warning: all bands lie above Ef = 0.000000: the lowest begins at 4.000000 (band 1)\n"},
+        {"Ef overflows single precision", {"2", "2", "2", "1e40"}, 0,
+         "bandcut: warning: Ef \"1e40\" was read as inf (too large for single precision)\n"
+         "bandcut: warning: all bands lie below Ef = inf: the highest ends at 9.000000 (band 2)\n"},
+        {"Ef underflows single precision", {"2", "2", "2", "1e-50"}, 0,
+         "bandcut: warning: Ef \"1e-50\" was read as 0.000000 (too small for single precision)\n"
+         "bandcut: warning: all bands lie above Ef = 0.000000: the lowest begins at 4.000000 (band 1)\n"},
+        {"Ef underflows double precision", {"2", "2", "2", "-1e-400"}, 0,
+         "bandcut: warning: Ef \"-1e-400\" was read as -0.000000 (too small for single precision)\n"
+         "bandcut: warning: all bands lie above Ef = -0.000000: the lowest begins at 4.000000 (band 1)\n"},
+        {"Ef written as infinity is a number", {"2", "2", "2", "inf"}, 0,
+         "bandcut: warning: all bands lie below Ef = inf: the highest ends at 9.000000 (band 2)\n"},
+        {"Ef not a number: nothing to say about the bands", {"2", "2", "2", "nan"}, 0, ""},
+        {"a count beyond 32 bits is clamped, not wrapped", {"4294967297", "1", "1", "5.2"}, 1,
+         "bandcut: warning: nkx \"4294967297\" was read as 2147483647 (beyond the 32-bit range of a count)\n"},
+        {"beyond 64 bits, with text after it", {"1", "-99999999999999999999x", "1", "5.2"}, 1,
+         "bandcut: warning: nky \"-99999999999999999999x\" was read as -2147483648 (the text from \"x\" on is not part "
+         "of a number; beyond the 32-bit range of a count)\n"},
+    };
+    for (const auto& c : cases) {
+        const auto r = run_bandcut(c.args, small);
+        EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.out;
+        EXPECT_EQ(r.err, c.err) << c.name;
+    }
+}
+
+TEST(cli, a_grid_without_points_is_refused_before_the_listing_is_read) {
+    const struct {
+        std::vector<std::string> args;
+        const char* out;
+    } cases[] = {
+        {{"7", "7", "0", "5.2"}, "the grid needs at least one point along each axis: 7 7 0\n"},
+        {{"0", "1", "1", "5.2"}, "the grid needs at least one point along each axis: 0 1 1\n"},
+        {{"-3", "2", "2", "5.2"}, "the grid needs at least one point along each axis: -3 2 2\n"},
+    };
+    for (const auto& c : cases) {
+        const auto r = run_bandcut(c.args, std::nullopt);  // no listing: it is never opened
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.fs, previous_file);
+        EXPECT_TRUE(r.left.empty());
+    }
+}
+
+TEST(cli, no_band_crossing_names_the_nearest_band_edges) {
+    const struct {
+        const char* ef;
+        const char* err;  // empty: some band crosses
+    } cases[] = {
+        {"5.2", ""},
+        {"7.5", "bandcut: warning: no band crosses Ef = 7.500000: the bands below end at 5.750000 (band 1), the bands "
+                "above begin at 9.000000 (band 2)\n"},
+        {"5.75", "bandcut: warning: no band crosses Ef = 5.750000: the bands below end at 5.750000 (band 1), the bands "
+                 "above begin at 9.000000 (band 2)\n"},
+        {"3", "bandcut: warning: all bands lie above Ef = 3.000000: the lowest begins at 4.000000 (band 1)\n"},
+        {"10", "bandcut: warning: all bands lie below Ef = 10.000000: the highest ends at 9.000000 (band 2)\n"},
+    };
+    for (const auto& c : cases) {
+        const auto r = run_bandcut({"2", "2", "2", c.ef}, small);
+        EXPECT_EQ(r.status, 0) << c.ef;
+        EXPECT_EQ(r.err, c.err) << c.ef;
+        ASSERT_TRUE(r.fs) << c.ef;
+        EXPECT_EQ(r.fs->find("  BEGIN_BANDGRID_3D\n  0 \n") != std::string::npos, *c.err != '\0') << c.ef;
+    }
+}
+
+TEST(cli, later_sets_of_band_energies_are_noted_and_the_first_is_kept) {
+    const auto one = run_bandcut({"2", "2", "2", "5.2"}, small);
+    ASSERT_EQ(one.status, 0);
+    EXPECT_EQ(one.err, "");
+    // Later ionic steps with other energies: the file still holds the first set's.
+    const auto later = mesh(2, 2, 2, 0, [](int, int, int) { return std::vector<double>{1.0, 2.0}; });
+    const std::string first_set = small.substr(0, small.rfind("------"));
+    for (const int sets : {2, 9}) {
+        std::string text = small;
+        for (int s = 1; s < sets; ++s) {
+            const auto again = listing_text(later);
+            text += again.substr(again.find("\n E-fermi"));
+        }
+        const auto r = run_bandcut({"2", "2", "2", "5.2"}, text);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "bandcut: note: the listing holds " + std::to_string(sets) +
+                             " sets of band energies, one per ionic step; FS.bsxf holds the first\n");
+        EXPECT_EQ(r.fs, one.fs);
+    }
+    // A listing whose first set ends at the end of the file, and one that ends with
+    // the next set's marker line alone.
+    EXPECT_EQ(run_bandcut({"2", "2", "2", "5.2"}, first_set).err, "");
+    EXPECT_EQ(run_bandcut({"2", "2", "2", "5.2"}, first_set + "\n E-fermi :   5.0000").err,
+              "bandcut: note: the listing holds 2 sets of band energies, one per ionic step; FS.bsxf holds the first\n");
+}
+
+TEST(cli, placement_counts_grid_indices_from_the_zone_centre) {
+    const auto bands = [](int i1, int i2, int i3) { return std::vector<double>{4.0 + i1 + 0.1 * i2 + 0.01 * i3}; };
+    const auto gamma = mesh(3, 2, 2, 0, bands);
+    const auto reference = run_bandcut({"3", "2", "2", "4.5"}, listing_text(gamma));
+    ASSERT_EQ(reference.status, 0);
+    const auto rotated = [](std::vector<kpoint> k, std::ptrdiff_t by) {
+        std::rotate(k.begin(), k.begin() + by, k.end());
+        return k;
+    };
+    const std::string half = "bandcut: warning: the grid is shifted off the zone centre by 0.5000 0.5000 0.5000 steps "
+                             "along b1 b2 b3; FS.bsxf puts its first point at 0 0 0, so the surface is drawn shifted by as "
+                             "much\n";
+    const struct {
+        const char* name;
+        std::vector<kpoint> listed;
+        std::string err;
+        bool same_as_gamma;
+    } cases[] = {
+        {"Gamma-centred, listed from Gamma", gamma, "", true},
+        {"Gamma-centred, listed from another point", rotated(gamma, 5), "", true},
+        {"shifted by half a step", mesh(3, 2, 2, 0.5, bands), half, true},  // same values, same places
+        {"shifted, listed from another point", rotated(mesh(3, 2, 2, 0.5, bands), 7), half, true},
+    };
+    for (const auto& c : cases) {
+        const auto r = run_bandcut({"3", "2", "2", "4.5"}, listing_text(c.listed));
+        EXPECT_EQ(r.status, 0) << c.name;
+        EXPECT_EQ(r.err, c.err) << c.name;
+        EXPECT_EQ(r.fs == reference.fs, c.same_as_gamma) << c.name;
+    }
+    // A listing that does not hold the grid says so once, without a shift warning.
+    auto repeated = mesh(2, 1, 1, 0.5, bands);
+    repeated[1] = {repeated[0].c, {5.0}};
+    const auto r = run_bandcut({"2", "1", "1", "4.5"}, listing_text(repeated));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "bandcut: warning: k-point 2 (0.2500 0.5000 0.5000) repeats a grid point: the listing does not hold "
+                     "the full 2 x 1 x 1 grid; values are written in listing order\n");
+}
+
+TEST(cli, messages_come_in_the_order_the_run_meets_their_causes) {
+    auto listed = mesh(2, 2, 2, 0, two_bands);
+    std::swap(listed[0], listed[3]);  // still the full mesh, listed from another point
+    listed[7] = listed[6];            // now not the mesh
+    std::string text = listing_text(listed);
+    text += text.substr(text.find("\n E-fermi"));
+    const auto r = run_bandcut({"2", "2", "2.0", "12"}, text);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err,
+              "bandcut: warning: nkz \"2.0\" was read as 2 (the text from \".\" on is not part of a number)\n"
+              "bandcut: note: the listing holds 2 sets of band energies, one per ionic step; FS.bsxf holds the first\n"
+              "bandcut: warning: k-point 8 (0.0000 0.5000 0.5000) repeats a grid point: the listing does not hold the "
+              "full 2 x 2 x 2 grid; values are written in listing order\n"
+              "bandcut: warning: all bands lie below Ef = 12.000000: the highest ends at 9.000000 (band 2)\n");
+}
+
+TEST(cli, options) {
+    const std::string usage = "should be like: \n./a.out nkx nky nkz Ef \n";
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+        std::string out_starts;
+    } cases[] = {
+        {"--version", {"--version"}, 0, "bandcut " BANDCUT_VERSION "\n"},
+        {"--help", {"--help"}, 0, usage + "\nRun in the folder of a finished calculation."},
+        {"an option after the arguments", {"2", "2", "2", "5.2", "--version"}, 0, "bandcut " BANDCUT_VERSION "\n"},
+        {"the first of --help and --version decides", {"--version", "--help"}, 0, "bandcut " BANDCUT_VERSION "\n"},
+        {"--help beside an unknown option", {"--frobnicate", "--help"}, 0, usage},
+        {"an unknown option", {"2", "2", "2", "5.2", "--frobnicate"}, 1, "unknown option --frobnicate\n" + usage},
+        {"after a bare --, nothing is an option", {"--", "2", "2", "2", "--help"}, 0, ""},
+        {"a count may be negative", {"-3", "2", "2", "5.2"}, 1, "the grid needs at least one point"},
+        {"too few arguments", {"2", "2", "--", "5.2"}, 1, usage},
+    };
+    for (const auto& c : cases) {
+        const auto r = run_bandcut(c.args, small);
+        EXPECT_EQ(r.status, c.status) << c.name;
+        EXPECT_TRUE(r.out.starts_with(c.out_starts)) << c.name << ":\n" << r.out;
+        if (c.status == 0 && !c.out_starts.empty()) {
+            EXPECT_EQ(r.fs, previous_file) << c.name;  // options only: nothing else runs
+            EXPECT_EQ(r.err, "") << c.name;
+        }
+    }
+    // "--help" after "--" is Ef: read as 0.
+    const auto r = run_bandcut({"--", "2", "2", "2", "--help"}, small);
+    EXPECT_EQ(r.err,
+              "bandcut: warning: Ef \"--help\" was read as 0.000000 (the text from \"-\" on is not part of a number)\n"
+              "bandcut: warning: all bands lie above Ef = 0.000000: the lowest begins at 4.000000 (band 1)\n");
+}
+
+}  // namespace
