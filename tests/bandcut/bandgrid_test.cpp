@@ -76,6 +76,9 @@ TEST(selection, no_crossing_says_where_the_bands_lie) {
         {"a band touching Ef lies with its other values", {1, 5, 4, 2, 6, 8}, 4.0f,
          "bandcut: warning: no band crosses Ef = 4.000000: the bands below end at 2.000000 (band 1), the bands above "
          "begin at 4.000000 (band 3)\n"},
+        {"a band ending at Ef lies below", {1, 5, 9, 4, 6, 8}, 4.0f,
+         "bandcut: warning: no band crosses Ef = 4.000000: the bands below end at 4.000000 (band 1), the bands above "
+         "begin at 5.000000 (band 2)\n"},
         {"all above", {5, 6, 7, 5.5f, 6.5f, 7.5f}, 1.0f,
          "bandcut: warning: all bands lie above Ef = 1.000000: the lowest begins at 5.000000 (band 1)\n"},
         {"all below", {5, 6, 7, 5.5f, 6.5f, 7.5f}, 10.0f,
