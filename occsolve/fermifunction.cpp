@@ -1,5 +1,6 @@
 #include "occsolve/fermifunction.hpp"
 
+#include "detail/occupation.hpp"
 #include "occsolve/params.hpp"
 
 #include <cmath>
@@ -7,14 +8,7 @@
 namespace occsolve::fermifunction {
 
 double fermi(const double& energy, const double& level, const double& temperature, const std::int32_t& nspin) {
-    const double kT = params::kB * temperature;
-    const double x = (energy - level) / kT;
-    if (x > params::cutoff) return 0.0;
-    // The full occupation in single precision, as it always was: for 3 channels this is
-    // the float nearest 2/3, not the double.
-    const double g = static_cast<double>(2.0f / static_cast<float>(nspin));
-    if (x < -params::cutoff) return g;
-    return g / (std::exp(x) + 1.0);
+    return detail::occupation{params::kB * temperature, detail::full_occupation(nspin)}(energy, level);
 }
 
 double dfermi(const double& energy, const double& level, const double& temperature, const std::int32_t& nspin) {

@@ -11,7 +11,8 @@
 !   print *, efermi()
 !
 ! Units: eV and K.  The arrays are the library's own storage viewed as Fortran pointers
-! (no copy); they stay valid until deallocated or allocated again.
+! (no copy); they stay valid until deallocated or allocated again.  The state is one per
+! process: one thread at a time.
 module occsolve
     use, intrinsic :: iso_c_binding
     implicit none
@@ -19,7 +20,7 @@ module occsolve
 
     public :: set_state, efermi, counters
     public :: allocate_bandenergy, allocate_kwpt, deallocate_arrays
-    public :: fermi, dfermi, getef
+    public :: fermi, dfermi, getef, energy_bracket
     public :: status_converged, status_stalled, status_unusable
 
     integer, parameter :: status_converged = 0  ! efermi holds the level
@@ -85,6 +86,10 @@ module occsolve
             import :: c_ptr
             type(c_ptr), value :: emin, emax, status
         end subroutine
+        integer(c_int) function c_energy_bracket(emin, emax) bind(C, name="occsolve_energy_bracket")
+            import :: c_int, c_double
+            real(c_double), intent(inout) :: emin, emax
+        end function
     end interface
 
 contains
@@ -175,5 +180,14 @@ contains
         call c_getef(plo, phi, c_loc(st))
         if (present(status)) status = int(st)
     end subroutine
+
+    ! A bracket that holds the level whatever totale is: the lowest and highest band
+    ! energy widened by 41 kT and at least 1 meV.  False, leaving emin and emax as they
+    ! were, when the state cannot be read or has no state.
+    !     if (energy_bracket(lo, hi)) call getef(emin=lo, emax=hi, status=st)
+    logical function energy_bracket(emin, emax)
+        real(c_double), intent(inout) :: emin, emax
+        energy_bracket = c_energy_bracket(emin, emax) /= 0
+    end function
 
 end module occsolve

@@ -69,13 +69,11 @@ double occsolve_dfermi(double energy, double level, double temperature, int32_t 
 }
 
 void occsolve_getef(const double* emin, const double* emax, int* status) {
-    // getef allocates two small scratch arrays and its search tables: out of memory, it
-    // reports the state as unusable rather than throw through C.
-    try {
-        occsolve::ef::getef(emin, emax, status);
-    } catch (const std::bad_alloc&) {
-        if (status) *status = OCCSOLVE_STATUS_UNUSABLE;
-    }
+    occsolve::ef::getef(emin, emax, status);  // throws nothing: short of memory it takes the plain path
+}
+
+int occsolve_energy_bracket(double* emin, double* emax) {
+    return emin && emax && occsolve::ef::energy_bracket(*emin, *emax) ? 1 : 0;
 }
 
 }  // extern "C"

@@ -29,8 +29,8 @@ public:
     // earlier storage is freed first.  Throws std::bad_alloc when memory is short or the
     // element count is beyond what memory can hold.
     template <class... Extent>
-        requires(sizeof...(Extent) == Rank)
     void allocate(Extent... extents) {
+        static_assert(sizeof...(Extent) == Rank, "one extent per dimension");
         deallocate();
         std::array<std::int64_t, Rank> e{static_cast<std::int64_t>(extents)...};
         std::int64_t count = 1;
@@ -59,13 +59,13 @@ public:
 
     // Element (i1, i2, ...), each index from 1.  Not checked against the extents.
     template <class... Index>
-        requires(sizeof...(Index) == Rank)
     T& operator()(Index... index) noexcept {
+        static_assert(sizeof...(Index) == Rank, "one index per dimension");
         return storage_[offset(index...)];
     }
     template <class... Index>
-        requires(sizeof...(Index) == Rank)
     const T& operator()(Index... index) const noexcept {
+        static_assert(sizeof...(Index) == Rank, "one index per dimension");
         return storage_[offset(index...)];
     }
 

@@ -12,6 +12,10 @@
  * entry (s, b, k), counting from 1 as a Fortran host does, is element
  * (s-1) + S*((b-1) + B*(k-1)) for extents (S, B, K), so a Fortran host can view the
  * storage as its own array of shape (S, B, K).
+ *
+ * Threads: the state is one per process; only one thread at a time may call these
+ * functions.  A host with several independent problems serialises its calls or runs
+ * them in separate processes.
  */
 #ifndef OCCSOLVE_OCCSOLVE_H
 #define OCCSOLVE_OCCSOLVE_H
@@ -68,8 +72,19 @@ double occsolve_dfermi(double energy, double level, double temperature, int32_t 
 
 /* Finds the level in [*emin, *emax] eV (both NULL, or only one given: 2 to 20 eV) at
  * which the weighted occupation of all states equals totale within 1e-8, and leaves it
- * in efermi.  *status, if status is not NULL, receives an OCCSOLVE_STATUS_ value. */
+ * in efermi.  *status, if status is not NULL, receives an OCCSOLVE_STATUS_ value:
+ * UNUSABLE (nothing changed) also for a totale that is not finite or a bracket end that
+ * is not a number; STALLED when no level of the bracket holds totale, and with no state
+ * at all.  Always returns. */
 void occsolve_getef(const double* emin, const double* emax, int* status);
+
+/* Sets *emin and *emax to a bracket that holds the level whatever totale is: the lowest
+ * and highest band energy widened by 41 kT and at least 1 meV.  Returns 1, or 0 leaving
+ * them untouched when the state cannot be read, has no state, holds an energy that is
+ * not finite, or t is negative or not finite (or a pointer is NULL).
+ *     double lo, hi;
+ *     if (occsolve_energy_bracket(&lo, &hi)) occsolve_getef(&lo, &hi, &status);  */
+int occsolve_energy_bracket(double* emin, double* emax);
 
 #ifdef __cplusplus
 }

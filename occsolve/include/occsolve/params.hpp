@@ -9,6 +9,7 @@
 //   occsolve::variable       the shared band structure a host fills (variable.hpp)
 //   occsolve::fermifunction  fermi and dfermi, the occupation of one state (fermifunction.hpp)
 //   occsolve::ef             getef, the Fermi-level search (ef.hpp)
+// over a core of stateless functions on views of the caller's arrays (core.hpp).
 #pragma once
 
 namespace occsolve::params {
@@ -27,9 +28,9 @@ inline constexpr double tolerance = 1e-8;
 inline constexpr double default_emin = 2.0;
 inline constexpr double default_emax = 20.0;
 
-// What getef reports through its optional status argument.
-inline constexpr int status_converged = 0;  // efermi holds the level
-inline constexpr int status_stalled = 1;    // the bracket stopped shrinking: no level in it holds totale
-inline constexpr int status_unusable = 2;   // the shared state cannot be read; nothing was changed
+// What getef and find_level report.
+inline constexpr int status_converged = 0;  // the level holds the electrons
+inline constexpr int status_stalled = 1;    // the bracket stopped shrinking: no level in it holds them
+inline constexpr int status_unusable = 2;   // the state, the electron count or the bracket cannot be used; nothing was changed
 
 }  // namespace occsolve::params

@@ -1,0 +1,111 @@
+// How far a computed electron count can lie from the true one, and what that lets the
+// search decide without the exact count.  Every shortcut of the accelerated search rests
+// on the bounds derived here, once.
+//
+// Assumptions: the C library's exp is within 2 ulp of the true value for arguments in
+// [-40, 40] (glibc documents less than 1 ulp); weights are finite and not negative; all
+// arithmetic is IEEE double with round-to-nearest and no fused multiply-add.  u = 2^-53.
+//
+// 1. One state.  With kT the double the search uses, the true occupation of a state at
+//    level l is t = 0 for x > 40, g for x < -40 and g / (1 + e^x) between, where
+//    x = (e - l) / kT exactly.  The computed one, t~, takes x~ = fl(fl(e - l) / kT), so
+//    x~ = x (1 + th) with |th| <= 2u + u^2.  Where x and x~ lie on the same side of both
+//    cut-offs, |x| <= 40 (1 + 3u) and
+//        exp~(x~) = e^x e^(x~ - x) (1 + eta),  |x~ - x| <= 80.2u |x|/40,  |eta| <= 4u
+//    (2 ulp is at most 4u relative, the result being normal), so exp~ = e^x (1 + a) with
+//    |a| <= 84.3u; adding 1 perturbs 1 + e^x by at most |a| relatively, plus one rounding,
+//    and the division one more:
+//        |t~ - t| <= rho t,   rho = 88u.
+//    Where x and x~ straddle a cut-off, one of t, t~ is 0 or g and the other lies within
+//    g e^(-40 (1 - 3u)) < 4.3e-18 g of it.  So for every state
+//        |t~ - t| <= rho t + c0 g,   c0 = 4.3e-18.
+//
+// 2. A sum.  A sum of non-negative numbers in which each number passes through at most n
+//    roundings (additions, and the product with its weight) lies within gamma(n) of the
+//    true sum, relatively, whatever the order: gamma(n) = n u / (1 - n u) (the standard
+//    worst-case bound for recursive summation).  The exact count, summed in the documented
+//    order, puts each state through at most nband + nk + nspin roundings.
+//
+// 3. A count.  For a count X summed so from terms within (rho_X, c0) of the true ones, and
+//    R the true count (the real sum of the true occupations times the weights),
+//        |X - R| <= kappa_X R + c_X,
+//        kappa_X = rho_X + gamma(n_X) (1 + rho_X),   c_X = (1 + gamma(n_X)) c0 g W,
+//    W being the weight of all states (the sum of the weights times nband times nspin).
+//
+// 4. Decisions.  R does not decrease as the level rises (no true occupation does).  So a
+//    count X at level p, exact or approximate, decides every level on one side of p for
+//    the exact count C (kappa_C, c_C):
+//        if (1 + kappa_C) (X + c_X) / (1 - kappa_X) + c_C < T - tol,  C(m) < T - tol for m <= p;
+//        if (1 - kappa_C) (X - c_X) / (1 + kappa_X) - c_C > T + tol,  C(m) > T + tol for m >= p;
+//    because C(m) <= (1 + kappa_C) R(m) + c_C <= (1 + kappa_C) R(p) + c_C and
+//    R(p) <= (X + c_X) / (1 - kappa_X), and likewise below.  A count beyond T + tol makes
+//    the pass "above, not converged" whatever the rounding of |C - T| (rounding is
+//    monotone and tol is a double), and likewise below.  The tests above are evaluated in
+//    floating point with their left sides inflated and right sides deflated by 8u, more
+//    than their dozen roundings can move them.
+//
+// 5. Histogram bounds.  A state more than 40 kT + m below the level (m = 1e-3 kT +
+//    1e-12 (1 + |e| + |l|), which exceeds the rounding of x~) has x~ < -40 and adds exactly
+//    g; one more than 40 kT + m above adds exactly 0; every other state adds between 0 and
+//    g.  With F the weight of the first kind and N that of all but the second kind, each
+//    summed in some order through at most n_H roundings,
+//        C >= (1 - gamma(n_C)) g F (1 - gamma(n_H)),   C <= (1 + gamma(n_C)) g N (1 + gamma(n_H)).
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+namespace occsolve::detail {
+
+inline constexpr double unit_roundoff = 0x1p-53;
+
+// gamma(n) of 2; n below 2^50.
+inline double gamma(double n) noexcept { return n * unit_roundoff / (1 - n * unit_roundoff); }
+
+inline constexpr double term_rho = 88 * unit_roundoff;  // rho of 1, for terms evaluated with exp
+inline constexpr double cutoff_c0 = 4.3e-18;            // c0 of 1
+
+// |X - R| <= relative R + absolute  (3).
+struct count_error {
+    double relative;
+    double absolute;
+};
+
+// The error of a count whose terms are within (rho, c0) of the true ones and pass through
+// at most `roundings` roundings each; `g_weight` is g times the weight of all states.
+inline count_error error_of_count(double rho, double roundings, double g_weight) noexcept {
+    const double gn = gamma(roundings);
+    return {rho + gn * (1 + rho), (1 + gn) * cutoff_c0 * g_weight};
+}
+
+// The decisions of (4) for target T and tolerance tol, against the exact count's error.
+class decision_rule {
+public:
+    decision_rule(double target, double tolerance, count_error exact) noexcept
+        : exact_(exact),
+          below_(target - tolerance - slack * (std::fabs(target) + tolerance)),
+          above_(target + tolerance + slack * (std::fabs(target) + tolerance)) {}
+
+    // The exact count is below T - tol at every level up to the one where X was counted.
+    bool below_up_to(double x, count_error e) const noexcept {
+        const double r = (x + e.absolute) / (1 - e.relative);
+        const double c = (1 + exact_.relative) * r + exact_.absolute;
+        return c + slack * std::fabs(c) < below_;
+    }
+    // The exact count is above T + tol at every level from the one where X was counted.
+    bool above_from(double x, count_error e) const noexcept {
+        const double r = (x - e.absolute) / (1 + e.relative);
+        const double c = (1 - exact_.relative) * r - exact_.absolute;
+        return c - slack * std::fabs(c) > above_;
+    }
+    // The thresholds the histogram's bounds (5) are compared with.
+    double below_threshold() const noexcept { return below_; }
+    double above_threshold() const noexcept { return above_; }
+
+private:
+    static constexpr double slack = 8 * unit_roundoff;
+    count_error exact_;
+    double below_, above_;
+};
+
+}  // namespace occsolve::detail

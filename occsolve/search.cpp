@@ -1,0 +1,328 @@
+// The core: the plain count, the Fermi-level search and its accelerated decisions.
+#include "detail/approximate.hpp"
+#include "detail/bounds.hpp"
+#include "detail/histogram.hpp"
+#include "detail/near_states.hpp"
+#include "detail/occupation.hpp"
+#include "occsolve/core.hpp"
+#include "occsolve/params.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <new>
+#include <optional>
+
+namespace occsolve {
+
+namespace {
+
+using detail::occupation;
+
+constexpr double infinity = std::numeric_limits<double>::infinity();
+
+// The count in the documented order: bands within a k-point, then k-points, then spins.
+double plain_count(band_view v, occupation kernel, double level) noexcept {
+    constexpr std::int32_t held = 16;
+    if (v.nspin <= held) {
+        std::array<double, held> occ{}, nel{};
+        for (std::int32_t k = 0; k < v.nk; ++k) {
+            std::fill_n(occ.begin(), v.nspin, 0.0);
+            const double* e = v.energy + k * v.kpoint_stride;
+            for (std::int32_t b = 0; b < v.nband; ++b, e += v.band_stride)
+                for (std::int32_t s = 0; s < v.nspin; ++s) occ[static_cast<std::size_t>(s)] += kernel(e[s], level);
+            for (std::int32_t s = 0; s < v.nspin; ++s) nel[static_cast<std::size_t>(s)] += occ[static_cast<std::size_t>(s)] * v.weight[k];
+        }
+        double total = 0;
+        for (std::int32_t s = 0; s < v.nspin; ++s) total += nel[static_cast<std::size_t>(s)];
+        return total;
+    }
+    // Many channels: one at a time, which forms each channel's sums in the same order.
+    double total = 0;
+    for (std::int32_t s = 0; s < v.nspin; ++s) {
+        double nel = 0;
+        for (std::int32_t k = 0; k < v.nk; ++k) {
+            double occ = 0;
+            for (std::int32_t b = 0; b < v.nband; ++b) occ += kernel(v.energy[s + b * v.band_stride + k * v.kpoint_stride], level);
+            nel += occ * v.weight[k];
+        }
+        total += nel;
+    }
+    return total;
+}
+
+occupation kernel_for(band_view v, double temperature) noexcept {
+    return {params::kB * temperature, detail::full_occupation(v.nspin)};
+}
+
+// What one pass learnt at its level: the exact count, or only the side of the target it
+// lies on (and that it lies beyond the tolerance).
+struct verdict {
+    enum { exact, above, below } kind;
+    double total;
+};
+
+// The accelerated decisions: bounds from the histogram first; then what counts at other
+// levels proved about whole ranges of levels (bounds.hpp, 4), an approximate count's
+// Newton steps having narrowed those ranges to the Fermi level; only the levels left
+// between them need the exact count, over the states near them.
+class accelerated {
+public:
+    // Worth it for `states` of 4096 or more (any number when forced), with kT > 0 and
+    // bands few enough that a run of full states sums exactly (first * g, first < 2^29).
+    static bool suits(band_view v, occupation kernel, search_options::path use) noexcept {
+        const double states = static_cast<double>(v.nspin) * v.nband * v.nk;
+        if (use == search_options::path::plain || states == 0) return false;
+        if (use == search_options::path::automatic && states < 4096) return false;
+        return kernel.kT > 0 && kernel.kT < infinity && v.nband < (1 << 29);
+    }
+
+    accelerated(band_view v, occupation kernel, double target, double tolerance)
+        : v_(v), kernel_(kernel), histogram_(v, kernel), target_(target), tolerance_(tolerance),
+          exact_error_(detail::error_of_count(detail::term_rho, static_cast<double>(v.nband) + v.nk + v.nspin,
+                                              histogram_.g_weight())),
+          rule_(target, tolerance, exact_error_) {}
+
+    bool ok() const noexcept { return histogram_.ok(); }
+
+    // The verdict at `level`, a level of [lo, hi] (either order), every later level of the
+    // search lying there too.  Throws std::bad_alloc when the near states cannot be had.
+    verdict decide(double level, double lo, double hi, search_result& r) {
+        if (!std::isfinite(level)) {
+            ++r.plain;  // the histogram's margins are for finite levels
+            return {verdict::exact, plain_count(v_, kernel_, level)};
+        }
+        if (histogram_.count_at_least(level) > rule_.above_threshold()) {
+            ++r.histogram;
+            return {verdict::above, 0};
+        }
+        if (histogram_.count_at_most(level) < rule_.below_threshold()) {
+            ++r.histogram;
+            return {verdict::below, 0};
+        }
+        if (auto known = from_bounds(level, r)) return *known;
+
+        if (!near_) {
+            // The first level the histogram leaves open.  The window of levels that can
+            // need the states is where the histogram decides nothing, within the bracket.
+            const double a = std::max(std::min(lo, hi), -std::numeric_limits<double>::max());
+            const double b = std::min(std::max(lo, hi), std::numeric_limits<double>::max());
+            near_.emplace(v_, kernel_, histogram_);
+            window_lo_ = last_histogram_below(a, level);
+            window_hi_ = first_histogram_above(level, b);
+            near_->narrow(window_lo_, window_hi_);
+            newton(level, r);
+            // Levels the probes decided need no state either.
+            window_lo_ = std::max(window_lo_, below_up_to_);
+            window_hi_ = std::min(window_hi_, above_from_);
+            if (window_lo_ <= window_hi_) near_->narrow(window_lo_, window_hi_);
+            if (auto known = from_bounds(level, r)) return *known;
+        }
+        const double total = near_->exact_count(level);
+        ++r.exact_counts;
+        ++r.exact;
+        learn(level, total, exact_error_, &search_result::exact);
+        return {verdict::exact, total};
+    }
+
+private:
+    // Levels up to below_up_to_ have an exact count below the target by more than the
+    // tolerance, levels from above_from_ on one above it; *_source_ says which counter
+    // the evaluation that proved it feeds.
+    std::optional<verdict> from_bounds(double level, search_result& r) const {
+        if (level <= below_up_to_) {
+            ++(r.*below_source_);
+            return verdict{verdict::below, 0};
+        }
+        if (level >= above_from_) {
+            ++(r.*above_source_);
+            return verdict{verdict::above, 0};
+        }
+        return std::nullopt;
+    }
+
+    void learn(double level, double count, detail::count_error error, std::int64_t search_result::*source) {
+        if (level > below_up_to_ && rule_.below_up_to(count, error)) {
+            below_up_to_ = level;
+            below_source_ = source;
+        }
+        if (level < above_from_ && rule_.above_from(count, error)) {
+            above_from_ = level;
+            above_source_ = source;
+        }
+    }
+
+    // The last level of [a, level] the histogram decides as below (a when none is): the
+    // decision is monotone in the level, so bisection on doubles finds where it ends.
+    double last_histogram_below(double a, double level) const noexcept {
+        const auto below = [&](double x) { return histogram_.count_at_most(x) < rule_.below_threshold(); };
+        if (!below(a)) return a;
+        double yes = a, no = level;
+        for (;;) {
+            const double m = yes / 2 + no / 2;
+            if (m == yes || m == no) return yes;
+            (below(m) ? yes : no) = m;
+        }
+    }
+    double first_histogram_above(double level, double b) const noexcept {
+        const auto above = [&](double x) { return histogram_.count_at_least(x) > rule_.above_threshold(); };
+        if (!above(b)) return b;
+        double no = level, yes = b;
+        for (;;) {
+            const double m = no / 2 + yes / 2;
+            if (m == yes || m == no) return yes;
+            (above(m) ? yes : no) = m;
+        }
+    }
+
+    // Safeguarded Newton steps on the approximate count, from `start`: each probe lies
+    // strictly inside the range of levels not yet decided (its midpoint when Newton's step
+    // would leave it), and is aimed a little past the root on the side the last probe was
+    // not, so that successive probes decide both sides.  Stops when the undecided range is
+    // a few times the width the counts' uncertainty allows, or after max_probes.
+    void newton(double start, search_result& r) {
+        constexpr int max_probes = 8;
+        double p = start;
+        for (int probe = 0; probe < max_probes; ++probe) {
+            // Probes stay inside the window the near states serve.
+            double x = std::max(window_lo_, below_up_to_), y = std::min(window_hi_, above_from_);
+            if (!(p > x && p < y)) p = x / 2 + y / 2;
+            if (!(p > x && p < y)) return;  // no double left between them
+            const auto ap = detail::approximate_count(*near_, kernel_, p, histogram_.g_weight());
+            ++r.approximations;
+            learn(p, ap.count, ap.error, &search_result::approximate);
+            x = std::max(window_lo_, below_up_to_);
+            y = std::min(window_hi_, above_from_);
+            const double uncertainty = tolerance_ +
+                                       std::fabs(ap.count) * (ap.error.relative + exact_error_.relative) +
+                                       ap.error.absolute + exact_error_.absolute;
+            const double h = 2 * uncertainty / ap.slope;  // the level's uncertainty, eV
+            if (!(ap.slope > 0) || !std::isfinite(h)) {
+                p = std::numeric_limits<double>::quiet_NaN();  // the midpoint next
+                continue;
+            }
+            if (y - x <= 4 * h) return;
+            const double root = p + (target_ - ap.count) / ap.slope;
+            p = ap.count > target_ ? root - h : root + h;
+        }
+    }
+
+    band_view v_;
+    occupation kernel_;
+    detail::energy_histogram histogram_;
+    double target_, tolerance_;
+    detail::count_error exact_error_;
+    detail::decision_rule rule_;
+    std::optional<detail::near_states> near_;
+    double window_lo_ = 0, window_hi_ = 0;  // the levels near_ serves
+    double below_up_to_ = -infinity, above_from_ = infinity;
+    std::int64_t search_result::*below_source_ = &search_result::exact;
+    std::int64_t search_result::*above_source_ = &search_result::exact;
+};
+
+}  // namespace
+
+bool readable(band_view v) noexcept {
+    if (v.nspin < 1 || v.nband < 0 || v.nk < 0) return false;
+    if (v.nk > 0 && !v.weight) return false;
+    if (v.nk == 0 || v.nband == 0) return true;  // no energy is read
+    if (!v.energy || v.band_stride < v.nspin) return false;
+    return v.band_stride <= std::numeric_limits<std::int64_t>::max() / v.nband &&
+           v.kpoint_stride >= v.band_stride * v.nband;
+}
+
+double electron_count(band_view v, double level, double temperature) noexcept {
+    return plain_count(v, kernel_for(v, temperature), level);
+}
+
+search_result find_level(band_view v, double temperature, double electrons, bracket b,
+                         search_options options) noexcept {
+    search_result r;
+    if (!readable(v) || !std::isfinite(electrons) || std::isnan(b.lo) || std::isnan(b.hi)) return r;
+    const occupation kernel = kernel_for(v, temperature);
+    const bool no_states = v.nk == 0 || v.nband == 0;
+
+    // The accelerated path needs tables of its own: short of memory for them, the plain
+    // count carries on with the same results.
+    std::optional<accelerated> fast;
+    try {
+        if (accelerated::suits(v, kernel, options.use)) {
+            if (options.fail_allocation) throw std::bad_alloc();
+            fast.emplace(v, kernel, electrons, params::tolerance);
+            if (!fast->ok()) fast.reset();
+        }
+    } catch (const std::bad_alloc&) {
+        fast.reset();
+    }
+    r.accelerated = fast.has_value();
+
+    // Termination: a pass that does not end the search sets lo or hi to its level, which
+    // differs from both.  Without overflow the level lies strictly between them, so the
+    // doubles between lo and hi strictly shrink; a midpoint that overflows to an infinity
+    // becomes an end, and the next midpoint equals that end.  Either way the passes are
+    // bounded (by about 2100: the doubles' exponent range, halved once per pass).
+    double lo = b.lo, hi = b.hi;
+    r.status = params::status_stalled;
+    for (;;) {
+        const double level = (lo + hi) * 0.5;
+        r.level = level;
+        ++r.passes;
+        std::optional<verdict> found;
+        if (fast) {
+            try {
+                found = fast->decide(level, lo, hi, r);
+            } catch (const std::bad_alloc&) {
+                fast.reset();
+            }
+        }
+        if (!found) {
+            found = verdict{verdict::exact, plain_count(v, kernel, level)};
+            ++r.plain;
+        }
+        if (found->kind == verdict::exact) {
+            if (std::fabs(found->total - electrons) < params::tolerance) {
+                r.status = params::status_converged;
+                break;
+            }
+            if (std::isnan(found->total)) break;
+        }
+        // No state: the count is 0 at every level.  A level equal to an end of the
+        // bracket (or not a number) leaves it as it is: no later pass could try another.
+        if (no_states || std::isnan(level) || level == lo || level == hi) break;
+        const bool exact = found->kind == verdict::exact;
+        if (found->kind == verdict::above || (exact && found->total > electrons)) {
+            hi = level;
+        } else if (found->kind == verdict::below || (exact && found->total < electrons)) {
+            lo = level;
+        } else {
+            break;  // unreachable: an exact count equal to the target converged above
+        }
+    }
+    return r;
+}
+
+bool energy_bracket(band_view v, double temperature, bracket& out) noexcept {
+    if (!readable(v) || v.nk == 0 || v.nband == 0 || !(temperature >= 0) || !std::isfinite(temperature))
+        return false;
+    double lowest = infinity, highest = -infinity;
+    for (std::int32_t k = 0; k < v.nk; ++k)
+        for (std::int32_t b = 0; b < v.nband; ++b)
+            for (std::int32_t s = 0; s < v.nspin; ++s) {
+                const double e = v.energy[s + b * v.band_stride + k * v.kpoint_stride];
+                if (!std::isfinite(e)) return false;
+                lowest = std::min(lowest, e);
+                highest = std::max(highest, e);
+            }
+    // 41 kT puts every state past the cut-off at 40 kT, whatever the rounding of x; 1 meV
+    // does at zero temperature (x is then infinite); the last term covers the rounding of
+    // the ends themselves for energies so large that 1 meV is below their spacing.
+    const double widen = std::max((params::cutoff + 1) * params::kB * temperature, 1e-3) +
+                         1e-15 * std::max(std::fabs(lowest), std::fabs(highest));
+    const bracket found{lowest - widen, highest + widen};
+    if (!std::isfinite(found.lo) || !std::isfinite(found.hi)) return false;
+    out = found;
+    return true;
+}
+
+}  // namespace occsolve
