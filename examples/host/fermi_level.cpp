@@ -5,6 +5,8 @@
 // equal weights summing to 1, two spin channels split by 0.6 eV, four bands per channel
 // (the s band and three copies shifted up by 4, 8 and 12 eV).  With 1.3 electrons per
 // cell the lowest band pair is partly filled and the level lies inside it, near 6 eV.
+// Then the same metal with every energy 12 eV lower: its level, near -6 eV, lies outside
+// the default bracket, and energy_bracket gives one that holds it.
 #include <occsolve/ef.hpp>
 #include <occsolve/fermifunction.hpp>
 #include <occsolve/params.hpp>
@@ -53,6 +55,23 @@ int main() {
     int status = -1;
     occsolve::ef::getef(&lo, &hi, &status);
     std::printf("%8.0f  %-14s  %12.8f  %d (stalled: the level is not in the bracket)\n", v::t, "15 to 20", v::efermi, status);
+
+    // A level below 0 eV: the default bracket (2 to 20 eV) cannot hold it; a bracket from
+    // the data always does.
+    for (int kk = 1; kk <= v::nk; ++kk)
+        for (int b = 1; b <= v::nband; ++b)
+            for (int s = 1; s <= v::nspin; ++s) v::bandenergy(s, b, kk) -= 12.0;
+    v::t = 300;
+    occsolve::ef::getef(nullptr, nullptr, &status);
+    std::printf("%8.0f  %-14s  %12.8f  %d (stalled: the level lies below the default bracket)\n", v::t, "2 to 20",
+                v::efermi, status);
+    double emin = 0, emax = 0;
+    if (occsolve::ef::energy_bracket(emin, emax)) {
+        occsolve::ef::getef(&emin, &emax, &status);
+        char bracket[32];
+        std::snprintf(bracket, sizeof bracket, "%.2f to %.2f", emin, emax);
+        std::printf("%8.0f  %-14s  %12.8f  %d (the bracket from energy_bracket)\n", v::t, bracket, v::efermi, status);
+    }
 
     // The broadening weight at the level: electrons per eV per cell.
     double dos = 0;
