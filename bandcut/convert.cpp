@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <type_traits>
 
 namespace bandcut {
 
@@ -16,7 +17,8 @@ namespace {
 // strtof over a copy of the token that starts at `begin`: the C library's own reading,
 // for the texts the fast path leaves (long mantissas, exponents, hexadecimal, inf, nan).
 // Returns the number of characters strtof took, 0 when it took none.
-std::size_t strtof_token(const char* begin, const char* end, float& out) {
+template <class Real>
+std::size_t strto_token(const char* begin, const char* end, Real& out) {
     const char* stop = begin;
     while (stop < end && !is_blank(*stop)) ++stop;
     const auto length = static_cast<std::size_t>(stop - begin);
@@ -32,7 +34,12 @@ std::size_t strtof_token(const char* begin, const char* end, float& out) {
         small[length] = '\0';
     }
     char* taken = nullptr;
-    const float value = std::strtof(text, &taken);
+    Real value;
+    if constexpr (std::is_same_v<Real, float>) {
+        value = std::strtof(text, &taken);
+    } else {
+        value = std::strtod(text, &taken);
+    }
     if (taken == text) return 0;
     out = value;
     return static_cast<std::size_t>(taken - text);
@@ -92,9 +99,21 @@ bool line_scanner::real(float& out) {
         p_ = after;
         return true;
     }
-    const std::size_t taken = strtof_token(p_, end_, out);
+    const std::size_t taken = strto_token(p_, end_, out);
     p_ += taken;
     return taken != 0;
+}
+
+bool line_scanner::real(double& out) {
+    skip_blanks();
+    const std::size_t taken = strto_token(p_, end_, out);
+    p_ += taken;
+    return taken != 0;
+}
+
+bool line_scanner::at_end() {
+    skip_blanks();
+    return p_ == end_;
 }
 
 namespace {

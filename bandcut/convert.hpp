@@ -81,6 +81,13 @@ public:
     // to single precision as strtof rounds it.
     bool real(float& out);
 
+    // The same in double precision, rounded as strtod rounds (the symmetry and k-mesh
+    // sections print up to nine decimals).
+    bool real(double& out);
+
+    // True when only blanks are left.
+    bool at_end();
+
     // Skips blanks, then one '=' if it stands there.
     void skip_equals();
 

@@ -221,6 +221,7 @@ public:
         if (auto failure = dimensions()) return failure;
         if (auto failure = lattice()) return failure;
         if (!scan_for("E-fermi")) return missing("E-fermi");
+        out_.mesh = sections_.sections();
         std::fprintf(echo_, "Ef: %f\n", static_cast<double>(ef));
         if (auto failure = eigenvalues()) return failure;
         if (out_.nspin == 2)
@@ -248,10 +249,13 @@ private:
         return false;
     }
 
-    // Reads up to and including the first line that holds `marker`.
+    // Reads up to and including the first line that holds `marker`, showing every line
+    // to the reader of the symmetry and k-mesh sections.
     bool scan_for(std::string_view marker) {
-        while (next(line_))
+        while (next(line_)) {
+            sections_.see(line_);
             if (contains(line_, marker)) return true;
+        }
         return false;
     }
 
@@ -262,6 +266,7 @@ private:
 
     std::optional<read_failure> dimensions() {
         if (!scan_for("NKPTS")) return missing("NKPTS");
+        sections_.dimension_line_seen();
         const auto text = c_text(line_);
         std::fprintf(echo_, "str=%.*s\n", static_cast<int>(text.size()), text.data());
         const auto nkpts = dimension_count(text, 4, "NKPTS");
@@ -301,6 +306,7 @@ private:
         if (!scan_for("reciprocal lattice vectors")) return missing("reciprocal lattice vectors");
         for (std::size_t i = 0; i < 3; ++i) {
             if (!next(line_)) return ended("inside the lattice vectors");
+            sections_.see(line_);
             line_scanner fields(line_);
             auto& a = out_.direct[i];
             auto& b = out_.reciprocal[i];
@@ -368,6 +374,7 @@ private:
     std::FILE* echo_;
     listing& out_;
     std::string_view line_;
+    section_reader sections_;
 };
 
 }  // namespace

@@ -12,6 +12,8 @@
 // What it finds is echoed on an output stream, exactly as the program has always done.
 #pragma once
 
+#include "sections.hpp"
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -40,6 +42,9 @@ struct listing {
     // Coordinates of each k-point as its header gives them (in units of the reciprocal
     // vectors), NKPTS entries; not-a-number where the header holds no three reals.
     std::unique_ptr<vec3[]> kpoint;
+
+    // What the listing says about its symmetry and k-point mesh (sections.hpp).
+    mesh_sections mesh;
 };
 
 // Why a listing could not be read: the line it concerns (counting from 1; for a missing

@@ -1,0 +1,262 @@
+#include "sections.hpp"
+
+#include "convert.hpp"
+
+#include <cmath>
+
+namespace bandcut {
+
+namespace {
+
+bool contains(std::string_view line, std::string_view marker) { return line.find(marker) != std::string_view::npos; }
+
+std::string_view trimmed(std::string_view line) {
+    while (!line.empty() && is_blank(line.front())) line.remove_prefix(1);
+    while (!line.empty() && is_blank(line.back())) line.remove_suffix(1);
+    return line;
+}
+
+// Exactly N reals and nothing else, as the fixed-format rows print them.
+template <std::size_t N>
+bool reals(std::string_view line, std::array<double, N>& out) {
+    line_scanner fields(line);
+    for (auto& x : out)
+        if (!fields.real(x)) return false;
+    return fields.at_end();
+}
+
+// The integer after `name` and an equals sign: "NIONS =      8", "ISPIN  =      2".
+std::optional<std::int64_t> integer_after(std::string_view line, std::string_view name) {
+    const auto at = line.find(name);
+    if (at == std::string_view::npos) return std::nullopt;
+    line_scanner fields(line.substr(at + name.size()));
+    fields.skip_equals();
+    std::int64_t value = 0;
+    if (!fields.integer(value)) return std::nullopt;
+    return value;
+}
+
+// The logical after `name` and an equals sign: "LSORBIT =      T".
+std::optional<bool> logical_after(std::string_view line, std::string_view name) {
+    const auto at = line.find(name);
+    if (at == std::string_view::npos) return std::nullopt;
+    line_scanner fields(line.substr(at + name.size()));
+    std::string_view word;
+    if (!fields.token(word) || word != "=" || !fields.token(word)) return std::nullopt;
+    if (word == "T" || word == ".TRUE." || word == "True" || word == "true") return true;
+    if (word == "F" || word == ".FALSE." || word == "False" || word == "false") return false;
+    return std::nullopt;
+}
+
+// MAGMOM's value in the input's shorthand: "4*3.0 4*-3.0" is 3.0 four times, then -3.0
+// four times.  False when a term is neither a number nor count*number; a comment ("!",
+// "#") ends the list.  The count is bounded so that a damaged line cannot ask for
+// memory: no cell has a million ions.
+bool expand_magmom(std::string_view text, std::vector<double>& out) {
+    line_scanner terms(text);
+    std::string_view term;
+    while (terms.token(term)) {
+        if (term.front() == '!' || term.front() == '#') break;
+        const auto star = term.find('*');
+        std::int64_t count = 1;
+        if (star != std::string_view::npos) {
+            line_scanner n(term.substr(0, star));
+            if (!n.integer(count) || !n.at_end() || count < 0 || count > 1000000) return false;
+            term.remove_prefix(star + 1);
+        }
+        line_scanner value(term);
+        double v = 0;
+        if (!value.real(v) || !value.at_end()) return false;
+        if (out.size() + static_cast<std::size_t>(count) > 1000000) return false;
+        out.insert(out.end(), static_cast<std::size_t>(count), v);
+    }
+    return true;
+}
+
+}  // namespace
+
+void section_reader::see(std::string_view line) {
+    if (state_ != state::idle && in_list(line)) return;
+    state_ = state::idle;
+    recognise(line);
+}
+
+// A line of the section being read; false when the section has ended (the line is then
+// looked at afresh).
+bool section_reader::in_list(std::string_view line) {
+    switch (state_) {
+    case state::idle:
+        return false;
+    case state::mode_lines:
+        // The two or three lines after the k-point input say what it is.
+        if (contains(line, "nterpolating k-points between supplied coordinates")) s_.band_path = true;
+        if (++rows_ >= 3) state_ = state::idle;
+        return contains(line, "nterpolating") || trimmed(line).empty() || contains(line, "k-points in reciprocal lattice") ||
+               contains(line, "Automatic generation");
+    case state::operator_header:
+        // The header's spacing varies; its words do not.
+        if (contains(line, "irot") && contains(line, "alpha")) {
+            state_ = state::operator_rows;
+            return true;
+        }
+        return false;
+    case state::operator_rows: {
+        std::array<double, 9> row{};
+        if (!reals(line, row)) return false;
+        s_.operators.push_back({row[1], row[2], {row[3], row[4], row[5]}});
+        return true;
+    }
+    case state::k_lattice: {
+        // An empty line and a header, then three rows: Cartesian and fractional.
+        std::array<double, 6> row{};
+        if (!reals(line, row)) return rows_ == 0 && (trimmed(line).empty() || contains(line, "coordinates"));
+        for (int j = 0; j < 3; ++j)
+            if (j != rows_ && row[static_cast<std::size_t>(3 + j)] != 0) s_.mesh_general = true;
+        if (++rows_ == 3) state_ = state::idle;
+        return true;
+    }
+    case state::shift_row: {
+        dvec3 shift{};
+        if (reals(line, shift)) s_.mesh_shift = shift;
+        state_ = state::idle;
+        return true;
+    }
+    case state::irreducible_head:
+    case state::zone_head:
+        if (contains(line, "Following reciprocal coordinates:")) {
+            state_ = state_ == state::irreducible_head ? state::irreducible_rows : state::zone_rows;
+            rows_ = 0;
+            return true;
+        }
+        return !contains(line, "Following cartesian coordinates:") && !contains(line, "-----");
+    case state::irreducible_rows: {
+        std::array<double, 4> row{};
+        if (reals(line, row)) {
+            s_.irreducible.push_back({{row[0], row[1], row[2]}, row[3]});
+            return true;
+        }
+        return rows_++ == 0 && contains(line, "Coordinates");  // the column heads
+    }
+    case state::zone_rows: {
+        // "c1 c2 c3 weight index t-inv F", or in older listings "c1 c2 c3 index t-inv F".
+        line_scanner fields(line);
+        dvec3 c{};
+        double x = 0, weight = 1, index = 0;
+        std::string_view word;
+        if (!(fields.real(c[0]) && fields.real(c[1]) && fields.real(c[2]) && fields.real(x) && fields.token(word)))
+            return false;
+        if (word == "t-inv") {
+            index = x;
+        } else {
+            weight = x;
+            line_scanner n(word);
+            if (!n.real(index) || !n.at_end() || !fields.token(word) || word != "t-inv") return false;
+        }
+        if (!fields.token(word) || !fields.at_end()) return false;
+        // An index within the k-point counts bandcut can hold; the unfolding checks the rest.
+        if (!(index >= 1 && index <= 2147483647.0) || index != std::floor(index)) return false;
+        s_.zone.push_back({c, weight, static_cast<std::int64_t>(index)});
+        return true;
+    }
+    case state::lattice_rows: {
+        std::array<double, 6> row{};
+        if (!reals(line, row)) {
+            s_.lattice = false;
+            state_ = state::idle;
+            return false;
+        }
+        s_.direct[static_cast<std::size_t>(rows_)] = {row[0], row[1], row[2]};
+        s_.reciprocal[static_cast<std::size_t>(rows_)] = {row[3], row[4], row[5]};
+        if (++rows_ == 3) {
+            s_.lattice = true;
+            state_ = state::idle;
+        }
+        return true;
+    }
+    case state::kpoint_rows: {
+        std::array<double, 4> row{};
+        if (!reals(line, row)) return false;
+        s_.kpoints.push_back({{row[0], row[1], row[2]}, row[3]});
+        return true;
+    }
+    case state::position_rows: {
+        dvec3 x{};
+        if (!reals(line, x)) return false;
+        s_.positions.push_back(x);
+        return true;
+    }
+    }
+    return false;
+}
+
+void section_reader::recognise(std::string_view line) {
+    const auto start = [&](state next) {
+        state_ = next;
+        rows_ = 0;
+    };
+    if (!after_dimensions_) {
+        if (contains(line, "space group operations") && contains(line, "Found") && !kpoint_input_seen_) {
+            if (const auto n = integer_after(line, "Found")) s_.operations_found = *n;
+        } else if (trimmed(line).starts_with("KPOINTS:")) {
+            kpoint_input_seen_ = true;
+            start(state::mode_lines);
+        } else if (trimmed(line).starts_with("Space group operators:")) {
+            s_.operator_table = true;
+            s_.operators.clear();
+            start(state::operator_header);
+        } else if (contains(line, "generate k-points for:")) {
+            line_scanner fields(line.substr(line.find(':') + 1));
+            std::array<std::int64_t, 3> n{};
+            if (fields.integer(n[0]) && fields.integer(n[1]) && fields.integer(n[2])) s_.mesh = n;
+        } else if (contains(line, "Generating k-lattice:")) {
+            start(state::k_lattice);
+        } else if (contains(line, "Shift w.r.t. Gamma")) {
+            start(state::shift_row);
+        } else if (contains(line, "Subroutine IBZKPT_HF returns")) {
+            s_.zone_list = true;
+            s_.zone.clear();
+            start(state::zone_head);
+        } else if (contains(line, "Subroutine IBZKPT returns")) {
+            s_.irreducible_list = true;
+            s_.irreducible.clear();
+            start(state::irreducible_head);
+        } else if (!s_.magmom_given && contains(line, "MAGMOM") && contains(line, "=")) {
+            s_.magmom_given = true;
+            s_.magmom_readable = expand_magmom(line.substr(line.find('=') + 1), s_.magmom);
+        }
+        return;
+    }
+    // After the dimension line; the first of each is the run's own.
+    if (!s_.nions) {
+        if (const auto n = integer_after(line, "NIONS")) s_.nions = *n;
+    }
+    if (s_.ions_per_type.empty() && contains(line, "ions per type")) {
+        line_scanner fields(line.substr(line.find('=') + 1));
+        for (std::int64_t n = 0; s_.ions_per_type.size() < 1000 && fields.integer(n);) s_.ions_per_type.push_back(n);
+    } else if (!ispin_seen_ && contains(line, "ISPIN")) {
+        if (const auto n = integer_after(line, "ISPIN")) {
+            ispin_seen_ = true;
+            s_.ispin = n == 1 || n == 2 ? static_cast<int>(*n) : 0;
+        }
+    } else if (!noncollinear_seen_ && contains(line, "LNONCOLLINEAR")) {
+        if (const auto t = logical_after(line, "LNONCOLLINEAR")) {
+            noncollinear_seen_ = true;
+            s_.noncollinear = *t;
+        }
+    } else if (!spin_orbit_seen_ && contains(line, "LSORBIT")) {
+        if (const auto t = logical_after(line, "LSORBIT")) {
+            spin_orbit_seen_ = true;
+            s_.spin_orbit = *t;
+        }
+    } else if (!s_.lattice && contains(line, "reciprocal lattice vectors") && contains(line, "direct lattice vectors")) {
+        start(state::lattice_rows);
+    } else if (!kpoints_seen_ && contains(line, "k-points in reciprocal lattice and weights")) {
+        kpoints_seen_ = true;
+        start(state::kpoint_rows);
+    } else if (!positions_seen_ && contains(line, "position of ions in fractional coordinates")) {
+        positions_seen_ = true;
+        start(state::position_rows);
+    }
+}
+
+}  // namespace bandcut
