@@ -19,7 +19,23 @@ std::int64_t grid::points() const {
     return plane > most / nkz ? most : plane * nkz;
 }
 
-std::vector<std::int32_t> select_bands(const listing& bands, float ef) {
+namespace {
+
+// Calls f(row) for the band energies of each k-point that counts.
+template <class F>
+void each_kpoint(const listing& bands, int spin, std::span<const std::int32_t> kpoints, F f) {
+    const float* table = bands.eband[static_cast<std::size_t>(spin)].get();
+    const auto nbands = static_cast<std::size_t>(bands.nbands);
+    if (kpoints.empty()) {
+        for (std::int32_t k = 0; k < bands.nkpts; ++k) f(table + static_cast<std::size_t>(k) * nbands);
+    } else {
+        for (const std::int32_t k : kpoints) f(table + static_cast<std::size_t>(k) * nbands);
+    }
+}
+
+}  // namespace
+
+std::vector<std::int32_t> select_bands(const listing& bands, float ef, std::span<const std::int32_t> kpoints) {
     // The sentinels are +-10000 eV, not the largest float: a band lying wholly above
     // 10000 eV (or below -10000 eV) is never selected, as it never was.
     const auto nbands = static_cast<std::size_t>(bands.nbands);
@@ -28,21 +44,20 @@ std::vector<std::int32_t> select_bands(const listing& bands, float ef) {
     for (int s = 0; s < bands.nspin; ++s) {
         std::fill(lo.begin(), lo.end(), 10000.0f);
         std::fill(hi.begin(), hi.end(), -10000.0f);
-        const float* row = bands.eband[static_cast<std::size_t>(s)].get();
-        for (std::int32_t k = 0; k < bands.nkpts; ++k, row += nbands) {
+        each_kpoint(bands, s, kpoints, [&](const float* row) {
             for (std::size_t b = 0; b < nbands; ++b) {
                 const float e = row[b];
                 if (e < lo[b]) lo[b] = e;
                 if (e > hi[b]) hi[b] = e;
             }
-        }
+        });
         for (std::size_t b = 0; b < nbands; ++b)
             if (hi[b] > ef && lo[b] < ef) nstore.push_back(static_cast<std::int32_t>(s * bands.nbands) + static_cast<std::int32_t>(b));
     }
     return nstore;
 }
 
-std::string no_crossing_warning(const listing& bands, float ef) {
+std::string no_crossing_warning(const listing& bands, float ef, std::span<const std::int32_t> kpoints) {
     if (bands.nkpts == 0 || bands.nbands == 0 || std::isnan(ef)) return {};
     // The true extremes of each band (not-a-number values left out): the band maximum
     // nearest below Ef, the band minimum nearest above.  A band touching Ef lies on the
@@ -57,12 +72,12 @@ std::string no_crossing_warning(const listing& bands, float ef) {
     for (int s = 0; s < bands.nspin; ++s) {
         std::fill(lo.begin(), lo.end(), std::numeric_limits<float>::infinity());
         std::fill(hi.begin(), hi.end(), -std::numeric_limits<float>::infinity());
-        const float* row = bands.eband[static_cast<std::size_t>(s)].get();
-        for (std::int32_t k = 0; k < bands.nkpts; ++k, row += nbands)
+        each_kpoint(bands, s, kpoints, [&](const float* row) {
             for (std::size_t b = 0; b < nbands; ++b) {
                 lo[b] = std::min(lo[b], row[b]);  // a NaN in row[b] leaves lo[b] as it was
                 hi[b] = std::max(hi[b], row[b]);
             }
+        });
         for (std::size_t b = 0; b < nbands; ++b) {
             if (lo[b] > hi[b]) continue;  // no value that is a number
             const std::int64_t band = std::int64_t{s} * bands.nbands + static_cast<std::int64_t>(b);

@@ -50,13 +50,14 @@ struct grid {
 };
 
 // The bands that cross `ef`, ascending: index s * NBANDS + b for band b of spin
-// component s.
-std::vector<std::int32_t> select_bands(const listing& bands, float ef);
+// component s.  Only the k-points listed in `kpoints` count (all when it is empty): an
+// unfolded listing's extra points are no part of the grid.
+std::vector<std::int32_t> select_bands(const listing& bands, float ef, std::span<const std::int32_t> kpoints = {});
 
 // For a listing where no band crosses `ef`: one warning line (with its newline) naming
 // the band maximum nearest below Ef and the band minimum nearest above it, to help choose
 // a better Ef; empty with no k-point, no band or an Ef that is not a number.
-std::string no_crossing_warning(const listing& bands, float ef);
+std::string no_crossing_warning(const listing& bands, float ef, std::span<const std::int32_t> kpoints = {});
 
 // Writes the band-grid file (the closed grid above) for the selected bands `nstore`.
 // `kpoint_at[n]` is the listed k-point whose energies go to mesh point n; when it is

@@ -10,6 +10,7 @@
 #include "listing.hpp"
 #include "outfile.hpp"
 #include "placement.hpp"
+#include "unfolding.hpp"
 
 #include <cstdio>
 #include <cstring>
@@ -148,28 +149,40 @@ int run(int argc, char** argv) {
     if (bands.sets > 1)
         std::fprintf(stderr, "bandcut: note: the listing holds %lld sets of band energies, one per ionic step; FS.bsxf holds the first\n",
                      static_cast<long long>(bands.sets));
-    if (g.points() > bands.nkpts) {
-        std::printf("OUTCAR:%ld: the grid %d x %d x %d needs %lld k-points but the listing has %d (NKPTS)\n",
-                    bands.counts_line, g.nkx, g.nky, g.nkz, static_cast<long long>(g.points()), bands.nkpts);
+
+    // Where each grid point's energies come from: the listed k-point at its coordinates;
+    // else the irreducible k-point whose star holds it; else, on a grid no larger than
+    // the listing, the k-point at its place in the listing, as bandcut always did.
+    const bool fits = g.points() <= bands.nkpts;
+    placement placed;
+    if (fits) placed = place_on_grid(bands, g);
+    std::vector<std::int32_t> kpoint_at, counted;  // counted: the k-points selection looks at (empty: all)
+    if (placed.placed()) {
+        if (placed.shifted()) std::fputs(shift_warning(placed.shift).c_str(), stderr);
+        kpoint_at = std::move(placed.kpoint_at);
+    } else if (auto unfolded = unfold(bands, g); unfolded.done) {
+        std::fputs(unfolded_note(*unfolded.done, g).c_str(), stderr);
+        if (unfolded.done->shift != std::array<double, 3>{}) std::fputs(shift_warning(unfolded.done->shift).c_str(), stderr);
+        kpoint_at = std::move(unfolded.done->kpoint_at);
+        counted = std::move(unfolded.done->irreducible);
+    } else if (!fits) {
+        std::printf("OUTCAR:%ld: the grid %d x %d x %d needs %lld k-points but the listing has %d (NKPTS); %s\n",
+                    bands.counts_line, g.nkx, g.nky, g.nkz, static_cast<long long>(g.points()), bands.nkpts,
+                    unfolded.why.c_str());
         return 1;
+    } else {
+        std::fputs(listing_order_warning(bands, g, placed, "; " + unfolded.why).c_str(), stderr);
     }
 
-    const placement placed = place_on_grid(bands, g);
-    if (!placed.placed()) {
-        std::fputs(listing_order_warning(bands, g, placed).c_str(), stderr);
-    } else if (placed.shifted()) {
-        std::fputs(shift_warning(placed).c_str(), stderr);
-    }
-
-    const auto nstore = select_bands(bands, ef);
-    if (nstore.empty()) std::fputs(no_crossing_warning(bands, ef).c_str(), stderr);
+    const auto nstore = select_bands(bands, ef, counted);
+    if (nstore.empty()) std::fputs(no_crossing_warning(bands, ef, counted).c_str(), stderr);
 
     replacement_file out("FS.bsxf");
     if (!out.open()) {
         std::puts("can't create fout: FS.bsxf");
         return 1;
     }
-    const bool written = write_bandgrid(out.stream(), bands, ef, g, nstore, placed.kpoint_at);
+    const bool written = write_bandgrid(out.stream(), bands, ef, g, nstore, kpoint_at);
     switch (written ? out.commit() : replacement_file::outcome::write_failed) {
     case replacement_file::outcome::replaced:
         return 0;

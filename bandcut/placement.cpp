@@ -82,12 +82,12 @@ std::string listing_order_warning(const listing& bands, const grid& g, const pla
     return head + std::string(tail) + because + "; values are written in listing order\n";
 }
 
-std::string shift_warning(const placement& p) {
+std::string shift_warning(const std::array<double, 3>& shift) {
     char line[240];
     std::snprintf(line, sizeof line,
                   "bandcut: warning: the grid is shifted off the zone centre by %.4f %.4f %.4f steps along b1 b2 b3; "
                   "FS.bsxf puts its first point at 0 0 0, so the surface is drawn shifted by as much\n",
-                  p.shift[0], p.shift[1], p.shift[2]);
+                  shift[0], shift[1], shift[2]);
     return line;
 }
 

@@ -52,7 +52,7 @@ placement place_on_grid(const listing& bands, const grid& g);
 std::string listing_order_warning(const listing& bands, const grid& g, const placement& p,
                                   const std::string& because = {});
 
-// The warning line for a grid shifted off the zone centre.
-std::string shift_warning(const placement& p);
+// The warning line for a grid shifted off the zone centre by `shift` steps per axis.
+std::string shift_warning(const std::array<double, 3>& shift);
 
 }  // namespace bandcut
