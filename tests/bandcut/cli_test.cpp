@@ -167,7 +167,8 @@ TEST(cli, placement_counts_grid_indices_from_the_zone_centre) {
     const auto r = run_bandcut({"2", "1", "1", "4.5"}, listing_text(repeated));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "bandcut: warning: k-point 2 (0.2500 0.5000 0.5000) repeats a grid point: the listing does not hold "
-                     "the full 2 x 1 x 1 grid; values are written in listing order\n");
+                     "the full 2 x 1 x 1 grid; no unfolding: the listing prints its k-points with four decimals only; "
+                     "values are written in listing order\n");
 }
 
 TEST(cli, messages_come_in_the_order_the_run_meets_their_causes) {
@@ -182,7 +183,8 @@ TEST(cli, messages_come_in_the_order_the_run_meets_their_causes) {
               "bandcut: warning: nkz \"2.0\" was read as 2 (the text from \".\" on is not part of a number)\n"
               "bandcut: note: the listing holds 2 sets of band energies, one per ionic step; FS.bsxf holds the first\n"
               "bandcut: warning: k-point 8 (0.0000 0.5000 0.5000) repeats a grid point: the listing does not hold the "
-              "full 2 x 2 x 2 grid; values are written in listing order\n"
+              "full 2 x 2 x 2 grid; no unfolding: the listing prints its k-points with four decimals only; values are "
+              "written in listing order\n"
               "bandcut: warning: all bands lie below Ef = 12.000000: the highest ends at 9.000000 (band 2)\n");
 }
 

@@ -50,7 +50,7 @@ placed place(const std::vector<vec3>& c, const grid& g) {
     const listing l = with_kpoints(c);
     const auto p = bandcut::place_on_grid(l, g);
     if (!p.placed()) return {{}, bandcut::listing_order_warning(l, g, p)};
-    return {p.kpoint_at, p.shifted() ? bandcut::shift_warning(p) : ""};
+    return {p.kpoint_at, p.shifted() ? bandcut::shift_warning(p.shift) : ""};
 }
 
 std::vector<std::int32_t> identity(int n) {

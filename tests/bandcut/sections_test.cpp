@@ -1,0 +1,206 @@
+#include "sections.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using bandcut::mesh_sections;
+
+// Feeds the lines of `before` (before the dimension line) and `after` to a reader.
+mesh_sections read(const std::string& before, const std::string& after = "") {
+    bandcut::section_reader r;
+    std::istringstream a(before), b(after);
+    for (std::string line; std::getline(a, line);) r.see(line);
+    r.see("   k-points           NKPTS =      4   k-points in BZ     NKDIM =      4   number of bands    NBANDS=      8");
+    r.dimension_line_seen();
+    for (std::string line; std::getline(b, line);) r.see(line);
+    return r.sections();
+}
+
+const std::string table_5x =
+    " KPOINTS: Automatic mesh                          \n"
+    "\n"
+    "Automatic generation of k-mesh.\n"
+    "Space group operators:\n"
+    " irot     det(A)      alpha        n_x        n_y        n_z      tau_x      tau_y      tau_z\n"
+    "    1     1.000000     0.000000     1.000000     0.000000     0.000000     0.000000     0.000000     0.000000\n"
+    "    2    -1.000000   179.999999     0.000000     1.000000     0.000000     0.000000     0.000000     0.000000\n"
+    " \n"
+    " Subroutine IBZKPT returns following result:\n"
+    " ===========================================\n"
+    " \n"
+    " Found      3 irreducible k-points:\n"
+    " \n"
+    " Following reciprocal coordinates:\n"
+    "            Coordinates               Weight\n"
+    "  0.000000  0.000000  0.000000      1.000000\n"
+    "  0.250000  0.000000  0.000000      6.000000\n"
+    " -0.416667  0.416667  0.416667     12.000000\n"
+    " \n"
+    " Following cartesian coordinates:\n"
+    "            Coordinates               Weight\n"
+    "  0.000000  0.000000  0.000000      1.000000\n"
+    "  0.083333  0.000000  0.000000      6.000000\n"
+    "  0.138889  0.138889  0.138889     12.000000\n"
+    " \n"
+    " TETIRR: Found   2119 inequivalent tetrahedra from    93750\n";
+
+TEST(sections, a_mesh_run_with_its_operator_table) {
+    const auto s = read("Analysis of symmetry for initial positions (statically):\n"
+                        " Subroutine GETGRP returns: Found 48 space group operations\n"
+                        " Subroutine INISYM returns: Found 24 space group operations\n"
+                        " (whereof 12 operations are pure point group operations),\n" +
+                        table_5x + " Subroutine GETGRP returns: Found  4 space group operations\n");
+    EXPECT_EQ(s.operations_found, 24);  // the last before the k-point input
+    EXPECT_FALSE(s.band_path);
+    ASSERT_EQ(s.operators.size(), 2u);  // the narrow header spacing is matched by its words
+    EXPECT_EQ(s.operators[1].det, -1.0);
+    EXPECT_EQ(s.operators[1].alpha, 179.999999);
+    EXPECT_EQ(s.operators[1].axis, (bandcut::dvec3{0, 1, 0}));
+    ASSERT_EQ(s.irreducible.size(), 3u);  // the Cartesian twin is not taken
+    EXPECT_EQ(s.irreducible[2].c, (bandcut::dvec3{-0.416667, 0.416667, 0.416667}));
+    EXPECT_EQ(s.irreducible[2].weight, 12.0);
+}
+
+TEST(sections, mesh_lines_of_newer_listings) {
+    const auto s = read(" KPOINTS: Automatic kpoint scheme                 \n"
+                        "\n"
+                        "Automatic generation of k-mesh.\n"
+                        " Grid dimensions read from file:\n"
+                        " generate k-points for:    6    6    4\n"
+                        "\n"
+                        " Generating k-lattice:\n"
+                        "\n"
+                        "  Cartesian coordinates                     Fractional coordinates (reciprocal lattice)\n"
+                        "     0.067861021 -0.039179579  0.000000000     0.166666667  0.000000000  0.000000000\n"
+                        "     0.067861021  0.039179579  0.000000000     0.000000000  0.166666667  0.000000000\n"
+                        "     0.000000000  0.000000000  0.033333333     0.000000000  0.000000000  0.250000000\n"
+                        "\n"
+                        "  Length of vectors\n"
+                        "     0.078359157  0.078359157  0.033333333\n"
+                        "\n"
+                        "  Shift w.r.t. Gamma in fractional coordinates (k-lattice)\n"
+                        "     0.500000000  0.500000000  0.000000000\n");
+    EXPECT_EQ(s.mesh, (std::array<std::int64_t, 3>{6, 6, 4}));
+    EXPECT_FALSE(s.mesh_general);
+    EXPECT_EQ(s.mesh_shift, (bandcut::dvec3{0.5, 0.5, 0}));
+    const auto general = read(" Generating k-lattice:\n\n  header coordinates\n"
+                              "     0.1 0.0 0.0     0.166666667  0.166666667  0.000000000\n"
+                              "     0.0 0.1 0.0     0.000000000  0.166666667  0.000000000\n"
+                              "     0.0 0.0 0.1     0.000000000  0.000000000  0.250000000\n");
+    EXPECT_TRUE(general.mesh_general);
+}
+
+TEST(sections, band_paths_by_their_mode_lines) {
+    for (const char* mode : {"  interpolating k-points between supplied coordinates\n  k-points in reciprocal lattice\n",
+                             "\nInterpolating k-points between supplied coordinates.\n"}) {
+        const auto s = read(std::string(" KPOINTS: Monkhorst-Pack\n") + mode +
+                            " Following reciprocal coordinates:\n"
+                            "            Coordinates               Weight\n"
+                            "  0.000000  0.000000  0.000000      0.005000\n");
+        EXPECT_TRUE(s.band_path) << mode;
+        EXPECT_TRUE(s.irreducible.empty()) << "a path's list is no irreducible list";
+    }
+    EXPECT_FALSE(read(" KPOINTS: Automatically generated mesh\n  k-points in reciprocal lattice\n").band_path);
+}
+
+TEST(sections, full_zone_lists_in_both_forms) {
+    const auto s = read(" Subroutine IBZKPT_HF returns following result:\n"
+                        " ==============================================\n"
+                        " \n"
+                        " Found    276 k-points in 1st BZ\n"
+                        " the following    276 k-points will be used (e.g. in the exchange kernel)\n"
+                        " Following reciprocal coordinates:   # in IRBZ\n"
+                        "  0.000000  0.000000  0.000000    0.00462963   1 t-inv F\n"
+                        "  0.500000  0.500000  0.500000    0.00000000  17 t-inv F\n"
+                        " -0.500000 -0.333333 -0.833333    0.00462963  16 t-inv F\n"
+                        "  1.000000  0.000000  0.000000    1.00000000   2 t-inv F\n"
+                        "\n");
+    ASSERT_EQ(s.zone.size(), 4u);
+    EXPECT_EQ(s.zone[1].weight, 0.0);
+    EXPECT_EQ(s.zone[1].index, 17);
+    EXPECT_EQ(s.zone[2].c[2], -0.833333);
+    EXPECT_EQ(s.zone[3].weight, 1.0);  // a weight that looks like an index
+    EXPECT_EQ(s.zone[3].index, 2);
+    const auto older = read(" Subroutine IBZKPT_HF returns following result:\n"
+                            " Following reciprocal coordinates:   # in IRBZ\n"
+                            "  0.000000  0.000000  0.000000       1 t-inv F\n"
+                            "  0.500000  0.000000  0.000000       2 t-inv F\n");
+    ASSERT_EQ(older.zone.size(), 2u);
+    EXPECT_EQ(older.zone[1].index, 2);
+    EXPECT_EQ(older.zone[1].weight, 1.0);
+}
+
+TEST(sections, moments_of_the_input_echo) {
+    const struct {
+        const char* line;
+        bool readable;
+        std::vector<double> moments;
+    } cases[] = {
+        {"   MAGMOM = 4*3.0 4*-3.0", true, {3, 3, 3, 3, -3, -3, -3, -3}},
+        {"   MAGMOM = 1.5 -0.5 2*0", true, {1.5, -0.5, 0, 0}},
+        {"   MAGMOM = 2*1 ! ferromagnetic", true, {1, 1}},
+        {"   MAGMOM = 2*x", false, {}},
+        {"   MAGMOM = -2*1", false, {}},
+        {"   MAGMOM = 99999999999*1", false, {}},
+    };
+    for (const auto& c : cases) {
+        const auto s = read(std::string(" INCAR:\n   ISPIN = 2\n") + c.line + "\n");
+        EXPECT_TRUE(s.magmom_given) << c.line;
+        EXPECT_EQ(s.magmom_readable, c.readable) << c.line;
+        if (c.readable) {
+            EXPECT_EQ(s.magmom, c.moments) << c.line;
+        }
+    }
+    // The warning box that names the tag gives no moments.
+    EXPECT_FALSE(read("|     the initial magnetic moment with the MAGMOM tag. Note that a            |\n").magmom_given);
+}
+
+TEST(sections, the_run_after_its_dimension_line) {
+    const auto s = read(" INCAR:\n   ISPIN = 1\n   LSORBIT = .TRUE.\n"
+                        "  direct lattice vectors                    reciprocal lattice vectors\n"
+                        "     3.003358414 -3.003358414  0.000000000     0.166480297 -0.166480297 -0.166480297\n",
+                        "   number of dos      NEDOS =    301   number of ions     NIONS =      3\n"
+                        "   ions per type =               2   1\n"
+                        " Startparameter for this run:\n"
+                        "   ISPIN  =      2    spin polarized calculation?\n"
+                        "   LNONCOLLINEAR =      F non collinear calculations\n"
+                        "   LSORBIT =      T    spin-orbit coupling\n"
+                        "      direct lattice vectors                 reciprocal lattice vectors\n"
+                        "     4.192000000  0.000000000  0.000000000     0.238549618  0.000000000  0.000000000\n"
+                        "     0.000000000  4.192000000  0.000000000     0.000000000  0.238549618  0.000000000\n"
+                        "     0.000000000  0.000000000  4.192000000     0.000000000  0.000000000  0.238549618\n"
+                        "\n"
+                        " k-points in units of 2pi/SCALE and weight: Automatic generation\n"
+                        "   0.00892048  0.00000000  0.00000000       0.001\n"
+                        " \n"
+                        " k-points in reciprocal lattice and weights: Automatic generation\n"
+                        "   0.00000000  0.00000000  0.00000000       0.000\n"
+                        "   0.06666667  0.00000000  0.00000000       0.001\n"
+                        " \n"
+                        " position of ions in fractional coordinates (direct lattice) \n"
+                        "   0.00000000  0.00000000  0.00000000\n"
+                        "   0.50000000  0.50000000  0.50000000\n"
+                        "   0.25000000  0.25000000  0.25000000\n"
+                        " \n"
+                        " position of ions in cartesian coordinates  (Angst):\n"
+                        "   0.00000000  0.00000000  0.00000000\n");
+    EXPECT_EQ(s.nions, 3);
+    EXPECT_EQ(s.ions_per_type, (std::vector<std::int64_t>{2, 1}));
+    EXPECT_EQ(s.ispin, 2);  // the run's own, not the input echo's
+    EXPECT_FALSE(s.noncollinear);
+    EXPECT_TRUE(s.spin_orbit);
+    ASSERT_TRUE(s.lattice);  // not the primitive cell printed before the dimension line
+    EXPECT_EQ(s.direct[1][1], 4.192);
+    EXPECT_EQ(s.reciprocal[2][2], 0.238549618);
+    ASSERT_EQ(s.kpoints.size(), 2u);  // not the Cartesian list
+    EXPECT_EQ(s.kpoints[1].c[0], 0.06666667);
+    ASSERT_EQ(s.positions.size(), 3u);  // not the Cartesian positions
+    EXPECT_EQ(s.positions[2][1], 0.25);
+}
+
+}  // namespace
