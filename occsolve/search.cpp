@@ -153,26 +153,25 @@ private:
         }
     }
 
-    // The last level of [a, level] the histogram decides as below (a when none is): the
-    // decision is monotone in the level, so bisection on doubles finds where it ends.
+    // The last level of [a, level] the histogram decides as below (a when none is), and
+    // the first of [level, b] it decides as above.
     double last_histogram_below(double a, double level) const noexcept {
         const auto below = [&](double x) { return histogram_.count_at_most(x) < rule_.below_threshold(); };
-        if (!below(a)) return a;
-        double yes = a, no = level;
-        for (;;) {
-            const double m = yes / 2 + no / 2;
-            if (m == yes || m == no) return yes;
-            (below(m) ? yes : no) = m;
-        }
+        return below(a) ? edge(a, level, below) : a;
     }
     double first_histogram_above(double level, double b) const noexcept {
         const auto above = [&](double x) { return histogram_.count_at_least(x) > rule_.above_threshold(); };
-        if (!above(b)) return b;
-        double no = level, yes = b;
+        return above(b) ? edge(b, level, above) : b;
+    }
+
+    // The last double from `yes` towards `no` at which `holds`, true at yes and false at
+    // no, still holds: it is monotone in the level, so bisection on doubles finds it.
+    template <class Predicate>
+    static double edge(double yes, double no, Predicate holds) noexcept {
         for (;;) {
-            const double m = no / 2 + yes / 2;
+            const double m = yes / 2 + no / 2;
             if (m == yes || m == no) return yes;
-            (above(m) ? yes : no) = m;
+            (holds(m) ? yes : no) = m;
         }
     }
 

@@ -212,6 +212,16 @@ TEST(search, targets_a_hair_from_the_counts_tried) {
     EXPECT_GT(exact_decided, 20);
 }
 
+// The accelerated search's parts for one structure and temperature.
+struct parts {
+    occsolve::detail::occupation kernel;
+    occsolve::detail::energy_histogram histogram;
+    occsolve::detail::near_states near;
+
+    parts(const structure& st, double t)
+        : kernel{params::kB * t, st.full()}, histogram(st.view(), kernel), near(st.view(), kernel, histogram) {}
+};
+
 // The exact count over the near states at fixed levels, bit for bit the documented count,
 // for ascending and shuffled bands, at levels across and beyond the energies.
 TEST(search, near_state_counts_equal_the_documented_count) {
@@ -219,10 +229,9 @@ TEST(search, near_state_counts_equal_the_documented_count) {
     int evaluated = 0, narrowed = 0;
     for (const auto& s : shapes) {
         const structure st = random_structure(rng, s.nspin, s.nk, s.nband, s.sorted, s.pad, s.even);
-        const occsolve::detail::occupation kernel{params::kB * s.t, st.full()};
-        const occsolve::detail::energy_histogram histogram(st.view(), kernel);
-        ASSERT_TRUE(histogram.ok());
-        occsolve::detail::near_states near(st.view(), kernel, histogram);
+        parts x(st, s.t);
+        ASSERT_TRUE(x.histogram.ok());
+        auto& near = x.near;
         std::uniform_real_distribution<double> level(-12.0, 17.0);
         double wlo = level(rng), whi = level(rng);
         if (wlo > whi) std::swap(wlo, whi);
@@ -250,10 +259,10 @@ TEST(search, bounds_never_contradict_the_exact_count) {
     int approximate_below_target = 0;
     for (const auto& s : shapes) {
         const structure st = random_structure(rng, s.nspin, s.nk, s.nband, s.sorted, s.pad, s.even);
-        const occsolve::detail::occupation kernel{params::kB * s.t, st.full()};
-        const occsolve::detail::energy_histogram histogram(st.view(), kernel);
-        ASSERT_TRUE(histogram.ok());
-        occsolve::detail::near_states near(st.view(), kernel, histogram);
+        parts x(st, s.t);
+        ASSERT_TRUE(x.histogram.ok());
+        const auto& kernel = x.kernel;
+        const auto& histogram = x.histogram;
         const auto exact_error = occsolve::detail::error_of_count(
             occsolve::detail::term_rho, static_cast<double>(st.nband) + st.nk + st.nspin, histogram.g_weight());
         for (int trial = 0; trial < 20; ++trial) {
@@ -261,6 +270,7 @@ TEST(search, bounds_never_contradict_the_exact_count) {
             const double c = occsolve_test::plain_count(st.view(), p, s.t);
             EXPECT_LE(histogram.count_at_least(p), c) << p;
             EXPECT_GE(histogram.count_at_most(p), c) << p;
+            occsolve::detail::near_states near(st.view(), kernel, histogram);
             near.narrow(p, p);
             const auto a = occsolve::detail::approximate_count(near, kernel, p, histogram.g_weight());
             approximate_below_target += a.count < c;
@@ -271,7 +281,6 @@ TEST(search, bounds_never_contradict_the_exact_count) {
                 EXPECT_FALSE(rule.below_up_to(c, exact_error)) << p;
                 EXPECT_FALSE(rule.above_from(c, exact_error)) << p;
             }
-            near = occsolve::detail::near_states(st.view(), kernel, histogram);
         }
     }
     EXPECT_GT(approximate_below_target, 20);  // the approximate count was off the exact one, both ways
