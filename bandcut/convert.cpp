@@ -76,19 +76,19 @@ bool line_scanner::integer(std::int64_t& out) {
     if (q < end_ && (*q == '+' || *q == '-')) negative = *q++ == '-';
     if (q == end_ || !is_digit(*q)) return false;
 
-    constexpr std::uint64_t limit = std::numeric_limits<std::int64_t>::max();
+    // The magnitude saturates one past 2^63 (the magnitude of the most negative value):
+    // digits are taken exactly as long as the value fits, and no further.
+    constexpr std::uint64_t beyond = std::uint64_t{1} << 63;
     std::uint64_t magnitude = 0;
     for (; q < end_ && is_digit(*q); ++q) {
-        // Once past the 64-bit range the value only saturates (to limit + 1).
-        if (magnitude > limit) continue;
-        magnitude = magnitude > (limit - 9) / 10 ? limit + 1 : magnitude * 10 + static_cast<std::uint64_t>(*q - '0');
+        const auto d = static_cast<std::uint64_t>(*q - '0');
+        magnitude = magnitude > (beyond - d) / 10 ? beyond + 1 : magnitude * 10 + d;
     }
     p_ = q;
     if (negative) {
-        out = magnitude > limit ? std::numeric_limits<std::int64_t>::min()
-                                : -static_cast<std::int64_t>(magnitude);
+        out = magnitude >= beyond ? std::numeric_limits<std::int64_t>::min() : -static_cast<std::int64_t>(magnitude);
     } else {
-        out = static_cast<std::int64_t>(magnitude > limit ? limit : magnitude);
+        out = magnitude >= beyond ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(magnitude);
     }
     return true;
 }

@@ -2,6 +2,8 @@
 
 #include "convert.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -37,10 +39,12 @@ const char* skip_line_blanks(const char* p) {
 // lines of hundreds of kilobytes of NUL bytes), reading the stream in large blocks.  The
 // buffered text is always followed by a '\n' and some padding, so that a caller may
 // scan a line up to its newline, eight bytes at a time, without testing for the end of
-// the buffer.
+// the buffer.  A line longer than the buffer makes it grow, doubling, so that a line
+// costs at most about twice its length in memory; nothing is cleared that is about to
+// be overwritten.
 class line_reader {
 public:
-    explicit line_reader(std::FILE* in) : in_(in) {}
+    line_reader(std::FILE* in, std::size_t buffer) : in_(in), capacity_(std::max<std::size_t>(buffer, 16)) {}
 
     // The next line without its newline, valid until the next call; false at the end of
     // the stream or when the stream fails (then `trouble()` says why).
@@ -60,11 +64,16 @@ public:
                 line = {start, held};  // a last line without a newline
                 begin_ = end_;
                 ++number_;
+                unterminated_ = true;
                 return true;
             }
             if (!refill()) return false;
         }
     }
+
+    // Whether the line last handed out ended at the end of the stream, without its
+    // newline: in the middle of the data, that is a cut file.
+    bool unterminated() const { return unterminated_; }
 
     // How often `marker` occurs in the rest of the stream, found by a plain search of the
     // buffered text (no line splitting); afterwards the stream is at its end.
@@ -88,17 +97,19 @@ public:
 
 private:
     bool refill() {
+        if (!buffer_) {
+            buffer_.reset(new (std::nothrow) char[capacity_ + padding]);
+            if (!buffer_) return fault("a line too long to hold in memory");
+        }
         if (begin_ > 0) {
             std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
             end_ -= begin_;
             begin_ = 0;
         }
         if (end_ == capacity_) {  // one line fills the whole buffer: make room for more
-            std::unique_ptr<char[]> larger(new (std::nothrow) char[2 * capacity_ + padding]());
-            if (!larger) {
-                trouble_ = "a line too long to hold in memory";
-                return false;
-            }
+            if (capacity_ > std::numeric_limits<std::size_t>::max() / 4) return fault("a line too long to hold in memory");
+            std::unique_ptr<char[]> larger(new (std::nothrow) char[2 * capacity_ + padding]);
+            if (!larger) return fault("a line too long to hold in memory");
             std::memcpy(larger.get(), buffer_.get(), end_);
             buffer_ = std::move(larger);
             capacity_ *= 2;
@@ -106,27 +117,67 @@ private:
         const std::size_t wanted = capacity_ - end_;
         const std::size_t got = std::fread(buffer_.get() + end_, 1, wanted, in_);
         end_ += got;
-        buffer_[end_] = '\n';
+        // The sentinel, and defined bytes for an 8-byte read that starts at it.
+        std::memset(buffer_.get() + end_, '\n', padding);
         if (got < wanted) {
             at_end_ = true;
-            if (std::ferror(in_)) {
-                trouble_ = "a read error";
-                return false;
-            }
+            if (std::ferror(in_)) return fault("a read error");
         }
         return true;
     }
 
+    bool fault(const char* why) {
+        trouble_ = why;
+        return false;
+    }
+
     std::FILE* in_;
-    std::size_t capacity_ = std::size_t{1} << 20;
+    std::size_t capacity_;
     static constexpr std::size_t padding = 16;  // the sentinel and what an 8-byte read past it touches
-    std::unique_ptr<char[]> buffer_{new char[capacity_ + padding]()};
+    std::unique_ptr<char[]> buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool at_end_ = false;
+    bool unterminated_ = false;
     long number_ = 0;
     const char* trouble_ = nullptr;
 };
+
+// A table of `limit` entries that is given memory as the listing fills it, up to what the
+// listing can hold: the counts a listing claims never make bandcut take more memory than
+// its file could fill (each band line takes at least four bytes: "1 1" and a newline).
+template <class T>
+class growing_table {
+public:
+    // `first`: the entries to make room for at once.
+    growing_table(std::size_t limit, std::size_t first) : limit_(limit), first_(std::min(first, limit)) {}
+
+    // Room for `n` entries (n <= limit); null when memory is short.
+    T* room(std::size_t n) {
+        if (n <= capacity_) return data_.get();
+        const std::size_t grown = std::min(limit_, std::max({n, first_, 2 * capacity_}));
+        std::unique_ptr<T[]> larger(new (std::nothrow) T[grown]);
+        if (!larger) return nullptr;
+        if (capacity_) std::memcpy(larger.get(), data_.get(), capacity_ * sizeof(T));
+        data_ = std::move(larger);
+        capacity_ = grown;
+        return data_.get();
+    }
+    std::unique_ptr<T[]> release() { return std::move(data_); }
+
+private:
+    std::size_t limit_, first_, capacity_ = 0;
+    std::unique_ptr<T[]> data_;
+};
+
+// The bytes a regular file holds, or a default for a stream whose size cannot be known.
+std::size_t stream_size(std::FILE* in) {
+    struct stat st {};
+    const int fd = fileno(in);
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0)
+        return static_cast<std::size_t>(st.st_size);
+    return std::size_t{64} << 20;
+}
 
 // "%f" from p to the line's end at `end`; false when no energy stands there.
 bool energy_at(const char* p, const char* end, float& energy) {
@@ -215,17 +266,19 @@ std::optional<std::int64_t> dimension_count(std::string_view line, int position,
 
 class reader {
 public:
-    reader(std::FILE* in, std::FILE* echo, listing& out) : lines_(in), echo_(echo), out_(out) {}
+    reader(std::FILE* in, std::FILE* echo, listing& out, const read_options& options)
+        : lines_(in, options.buffer), echo_(echo), out_(out), file_size_(stream_size(in)) {}
 
     std::optional<read_failure> run(float ef) {
         if (auto failure = dimensions()) return failure;
         if (auto failure = lattice()) return failure;
         if (!scan_for("E-fermi")) return missing("E-fermi");
         out_.mesh = sections_.sections();
-        std::fprintf(echo_, "Ef: %f\n", static_cast<double>(ef));
+        say("Ef: %f\n", static_cast<double>(ef));
         if (auto failure = eigenvalues()) return failure;
         if (out_.nspin == 2)
-            std::fprintf(echo_, "spin component 2: bands %d to %d\n", out_.nbands + 1, 2 * out_.nbands);
+            say("spin component 2: bands %lld to %lld\n", static_cast<long long>(out_.nbands) + 1,
+                2 * static_cast<long long>(out_.nbands));
         // Relaxation and molecular-dynamics runs print the band energies again after
         // every ionic step, each set opened by its own "E-fermi" line.
         out_.sets = 1 + contains(line_, "E-fermi");  // the line after the first set
@@ -235,6 +288,11 @@ public:
     }
 
 private:
+    template <class... Args>
+    void say(const char* format, Args... args) {
+        if (echo_) std::fprintf(echo_, format, args...);
+    }
+
     read_failure fail(std::string what) const { return {lines_.number(), std::move(what)}; }
 
     read_failure missing(std::string_view marker) const {
@@ -268,7 +326,11 @@ private:
         if (!scan_for("NKPTS")) return missing("NKPTS");
         sections_.dimension_line_seen();
         const auto text = c_text(line_);
-        std::fprintf(echo_, "str=%.*s\n", static_cast<int>(text.size()), text.data());
+        if (echo_) {
+            std::fputs("str=", echo_);
+            std::fwrite(text.data(), 1, text.size(), echo_);
+            std::fputc('\n', echo_);
+        }
         const auto nkpts = dimension_count(text, 4, "NKPTS");
         if (!nkpts) return fail("no k-point count after \"NKPTS\"");
         const auto nbands = dimension_count(text, 9, "NBANDS");
@@ -281,25 +343,13 @@ private:
         out_.nkpts = static_cast<std::int32_t>(*nkpts);
         out_.nbands = static_cast<std::int32_t>(*nbands);
         out_.counts_line = lines_.number();
-        std::fprintf(echo_, "NKPTS: %d, NBANDS: %d\n", out_.nkpts, out_.nbands);
-        if (!allocate(0)) return fail(too_large());
-        out_.kpoint.reset(new (std::nothrow) vec3[static_cast<std::size_t>(out_.nkpts)]);
-        if (!out_.kpoint) return fail(too_large());
+        say("NKPTS: %d, NBANDS: %d\n", out_.nkpts, out_.nbands);
         return std::nullopt;
     }
 
     std::string too_large() const {
         return "not enough memory for " + std::to_string(out_.nkpts) + " k-points of " +
                std::to_string(out_.nbands) + " bands";
-    }
-
-    // The band table is not cleared: every entry is filled by the eigenvalue blocks, or
-    // the read fails.  Pages are thus only touched as the listing fills them.
-    bool allocate(int spin) {
-        const auto count = static_cast<std::size_t>(out_.nkpts) * static_cast<std::size_t>(out_.nbands);
-        if (count > std::numeric_limits<std::ptrdiff_t>::max() / sizeof(float) / 2) return false;
-        out_.eband[static_cast<std::size_t>(spin)].reset(new (std::nothrow) float[count]);
-        return out_.eband[static_cast<std::size_t>(spin)] != nullptr;
     }
 
     std::optional<read_failure> lattice() {
@@ -320,8 +370,8 @@ private:
     }
 
     void echo_vector(char letter, std::size_t i, const vec3& v) {
-        std::fprintf(echo_, "%c%d: %f %f %f \n", letter, static_cast<int>(i + 1), static_cast<double>(v[0]),
-                     static_cast<double>(v[1]), static_cast<double>(v[2]));
+        say("%c%d: %f %f %f \n", letter, static_cast<int>(i + 1), static_cast<double>(v[0]), static_cast<double>(v[1]),
+            static_cast<double>(v[2]));
     }
 
     // The eigenvalue blocks.  A header is expected on the third line after the "E-fermi"
@@ -334,53 +384,83 @@ private:
         if (auto failure = blocks(0)) return failure;
 
         // A second spin component follows the first set after blank lines (or in place
-        // of the last separator): " spin component 2".
+        // of the last separator): " spin component 2".  The run's ISPIN says whether one
+        // must; listings that do not print it are taken at their word.
+        const int ispin = sections_.sections().ispin;
+        if (ispin == 1) return std::nullopt;
         bool second = contains(line_, "spin component 2");
         while (!second && next(line_) && is_blank_line(line_)) {
         }
         if (second || contains(line_, "spin component 2")) {
-            if (!allocate(1)) return fail(too_large());
             out_.nspin = 2;
             if (auto failure = blocks(1)) return failure;
+        } else if (ispin == 2) {
+            if (lines_.trouble()) return fail(lines_.trouble());
+            return fail(line_.empty() && !lines_.unterminated()
+                            ? "the listing ends before spin component 2 (ISPIN = 2)"
+                            : "spin component 2 should begin here (ISPIN = 2)");
         }
         if (lines_.trouble()) return fail(lines_.trouble());
         return std::nullopt;
     }
 
     std::optional<read_failure> blocks(int spin) {
-        float* row = out_.eband[static_cast<std::size_t>(spin)].get();
-        const auto block = [&](std::int32_t k) {
+        const auto nbands = static_cast<std::size_t>(out_.nbands);
+        const auto nkpts = static_cast<std::size_t>(out_.nkpts);
+        // Room for as many values as the file's bytes can hold (each band line takes at
+        // least four), growing as it fills: a count that a short listing merely claims
+        // takes no memory.
+        growing_table<float> table(nkpts * nbands, file_size_ / 4);
+        growing_table<vec3> coordinates(nkpts, file_size_ / 16);
+        const auto block = [&](std::size_t k) {
             return "k-point block " + std::to_string(k + 1) + " of " + std::to_string(out_.nkpts) +
                    (spin ? " of spin component 2" : "");
         };
-        for (std::int32_t k = 0; k < out_.nkpts; ++k, row += out_.nbands) {
+        const auto cut = [&](std::size_t k) { return lines_.unterminated() ? ended("inside " + block(k)) : std::nullopt; };
+        for (std::size_t k = 0; k < nkpts; ++k) {
             bool header = next(line_) && is_kpoint_header(line_);
             while (!header && next(line_)) header = is_kpoint_header(line_);
             if (!header) return ended("before " + block(k));
-            if (spin == 0) out_.kpoint[static_cast<std::size_t>(k)] = kpoint_coordinates(line_);
-
+            if (auto failure = cut(k)) return failure;
+            if (spin == 0) {
+                vec3* c = coordinates.room(k + 1);
+                if (!c) return fail(too_large());
+                c[k] = kpoint_coordinates(line_);
+            }
             if (!next(line_)) return ended("inside " + block(k));  // column heads
-            for (std::int32_t b = 0; b < out_.nbands; ++b) {
+            if (auto failure = cut(k)) return failure;
+            float* row = table.room((k + 1) * nbands);
+            if (!row && nbands > 0) return fail(too_large());
+            row += k * nbands;
+            for (std::size_t b = 0; b < nbands; ++b) {
                 if (!next(line_)) return ended("inside " + block(k));
                 if (!band_energy(line_.data(), line_.data() + line_.size(), row[b]))
                     return fail("band line without an energy");
+                if (auto failure = cut(k)) return failure;
             }
-            next(line_);  // the separator; a listing may end here
+            // The separator; a listing may end before it, but not inside it.
+            if (next(line_)) {
+                if (auto failure = cut(k)) return failure;
+            }
         }
+        out_.eband[static_cast<std::size_t>(spin)] = table.release();
+        if (spin == 0) out_.kpoint = coordinates.release();
         return std::nullopt;
     }
 
     line_reader lines_;
     std::FILE* echo_;
     listing& out_;
+    std::size_t file_size_;
     std::string_view line_;
     section_reader sections_;
 };
 
 }  // namespace
 
-std::optional<read_failure> read_listing(std::FILE* in, float ef, std::FILE* echo, listing& out) {
-    return reader(in, echo, out).run(ef);
+std::optional<read_failure> read_listing(std::FILE* in, float ef, std::FILE* echo, listing& out,
+                                         const read_options& options) {
+    return reader(in, echo, out, options).run(ef);
 }
 
 }  // namespace bandcut

@@ -54,10 +54,19 @@ struct read_failure {
     std::string what;
 };
 
-// Reads the listing from `in` into `out`, echoing what it finds on `echo` (which may be
-// null); `ef` is the Fermi energy of the command line, echoed when the "E-fermi" marker
-// is found.  Returns the failure if the listing lacks what the band-grid file needs, in
-// which case the echo lines printed so far stand and `out` must not be used.
-std::optional<read_failure> read_listing(std::FILE* in, float ef, std::FILE* echo, listing& out);
+struct read_options {
+    // Bytes read at a time; a longer line makes the buffer grow.  Small in tests, so
+    // that they reach the growth paths.
+    std::size_t buffer = std::size_t{1} << 20;
+};
+
+// Reads the listing from `in` into `out`, echoing what it finds on `echo` (nothing when
+// it is null); `ef` is the Fermi energy of the command line, echoed when the "E-fermi"
+// marker is found.  Returns the failure if the listing lacks what the band-grid file
+// needs, or is cut short inside it, in which case the echo lines printed so far stand
+// and `out` must not be used.  Memory goes with what the listing holds, not with what
+// its counts claim.
+std::optional<read_failure> read_listing(std::FILE* in, float ef, std::FILE* echo, listing& out,
+                                         const read_options& options = {});
 
 }  // namespace bandcut
