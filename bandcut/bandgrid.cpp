@@ -35,11 +35,13 @@ void each_kpoint(const listing& bands, int spin, std::span<const std::int32_t> k
 
 }  // namespace
 
-std::vector<std::int32_t> select_bands(const listing& bands, float ef, std::span<const std::int32_t> kpoints) {
+std::vector<std::int64_t> select_bands(const listing& bands, float ef, std::span<const std::int32_t> kpoints) {
     // The sentinels are +-10000 eV, not the largest float: a band lying wholly above
-    // 10000 eV (or below -10000 eV) is never selected, as it never was.
+    // 10000 eV (or below -10000 eV) is never selected, as it never was.  With no
+    // k-point no band can cross, whatever NBANDS says: nothing is allocated for it.
+    if (bands.nkpts == 0) return {};
     const auto nbands = static_cast<std::size_t>(bands.nbands);
-    std::vector<std::int32_t> nstore;
+    std::vector<std::int64_t> nstore;
     std::vector<float> lo(nbands), hi(nbands);
     for (int s = 0; s < bands.nspin; ++s) {
         std::fill(lo.begin(), lo.end(), 10000.0f);
@@ -52,7 +54,7 @@ std::vector<std::int32_t> select_bands(const listing& bands, float ef, std::span
             }
         });
         for (std::size_t b = 0; b < nbands; ++b)
-            if (hi[b] > ef && lo[b] < ef) nstore.push_back(static_cast<std::int32_t>(s * bands.nbands) + static_cast<std::int32_t>(b));
+            if (hi[b] > ef && lo[b] < ef) nstore.push_back(std::int64_t{s} * bands.nbands + static_cast<std::int64_t>(b));
     }
     return nstore;
 }
@@ -111,44 +113,46 @@ std::string no_crossing_warning(const listing& bands, float ef, std::span<const 
 namespace {
 
 // Formats into a large block and hands it to the stream whole: printf per value is the
-// slow part of writing millions of energies.
+// slow part of writing millions of energies.  Once a write has failed, nothing more is
+// written (ok() says so, and the caller stops).
 class block_writer {
 public:
-    explicit block_writer(std::FILE* out) : out_(out) {}
+    block_writer(std::FILE* out, std::size_t capacity)
+        : out_(out), capacity_(std::max<std::size_t>(capacity, 1)), buffer_(new char[capacity_]) {}
     ~block_writer() { flush(); }
 
     void text(std::string_view s) {
-        room(s.size());
-        std::memcpy(buffer_.get() + used_, s.data(), s.size());
-        used_ += s.size();
+        while (!s.empty()) {
+            if (used_ == capacity_) flush();
+            const std::size_t n = std::min(s.size(), capacity_ - used_);
+            std::memcpy(buffer_.get() + used_, s.data(), n);
+            used_ += n;
+            s.remove_prefix(n);
+        }
     }
     void integer(std::int64_t v) {
-        room(24);
-        used_ = static_cast<std::size_t>(std::to_chars(buffer_.get() + used_, buffer_.get() + used_ + 24, v).ptr - buffer_.get());
+        char digits[24];
+        text({digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, v).ptr - digits)});
     }
     // printf("%*.*f", width, precision, (double)v)
     void real(float v, int precision = 6, int width = 0) {
         char digits[max_real_chars + 16];
         const auto length = static_cast<std::size_t>(format_real(digits, v, precision) - digits);
-        const auto pad = static_cast<std::size_t>(width) > length ? static_cast<std::size_t>(width) - length : 0;
-        room(pad + length);
-        std::memset(buffer_.get() + used_, ' ', pad);
-        std::memcpy(buffer_.get() + used_ + pad, digits, length);
-        used_ += pad + length;
+        for (auto pad = static_cast<std::size_t>(width); pad > length; --pad) text(" ");
+        text({digits, length});
     }
     bool flush() {
-        if (used_ && std::fwrite(buffer_.get(), 1, used_, out_) != used_) ok_ = false;
+        // Some streams take a failed write whole and only set their error flag.
+        if (ok_ && used_ && (std::fwrite(buffer_.get(), 1, used_, out_) != used_ || std::ferror(out_))) ok_ = false;
         used_ = 0;
         return ok_;
     }
+    bool ok() const { return ok_; }
 
 private:
-    void room(std::size_t n) {
-        if (used_ + n > capacity) flush();
-    }
-    static constexpr std::size_t capacity = std::size_t{1} << 20;
     std::FILE* out_;
-    std::unique_ptr<char[]> buffer_{new char[capacity]};
+    std::size_t capacity_;
+    std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     bool ok_ = true;
 };
@@ -156,8 +160,9 @@ private:
 }  // namespace
 
 bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& g,
-                    std::span<const std::int32_t> nstore, std::span<const std::int32_t> kpoint_at) {
-    block_writer w(out);
+                    std::span<const std::int64_t> nstore, std::span<const std::int32_t> kpoint_at,
+                    const write_options& options) {
+    block_writer w(out, options.block);
     w.text("BEGIN_INFO\n  Fermi Energy: ");
     w.real(ef, 5, 7);
     w.text("\nEND_INFO\n\nBEGIN_BLOCK_BANDGRID_3D\n  one_word_comment \n  BEGIN_BANDGRID_3D\n  ");
@@ -186,9 +191,9 @@ bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& 
     const auto value = [&](std::int64_t n) {
         return column[kpoint_at.empty() ? static_cast<std::size_t>(n) : static_cast<std::size_t>(kpoint_at[static_cast<std::size_t>(n)])];
     };
-    for (std::int32_t band : nstore) {
+    for (const std::int64_t band : nstore) {
         w.text(" BAND: ");
-        w.integer(std::int64_t{band} + 1);
+        w.integer(band + 1);
         w.text(" \n");
         const float* table = bands.eband[static_cast<std::size_t>(band / bands.nbands)].get() + band % bands.nbands;
         for (std::size_t k = 0; k < used; ++k) column[k] = table[k * nbands];
@@ -203,6 +208,7 @@ bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& 
                     w.text("  ");
                 }
                 w.text("\n");
+                if (!w.ok()) return false;  // a full disk: stop at once
             }
             w.text("\n");
         }

@@ -52,18 +52,25 @@ struct grid {
 // The bands that cross `ef`, ascending: index s * NBANDS + b for band b of spin
 // component s.  Only the k-points listed in `kpoints` count (all when it is empty): an
 // unfolded listing's extra points are no part of the grid.
-std::vector<std::int32_t> select_bands(const listing& bands, float ef, std::span<const std::int32_t> kpoints = {});
+std::vector<std::int64_t> select_bands(const listing& bands, float ef, std::span<const std::int32_t> kpoints = {});
 
 // For a listing where no band crosses `ef`: one warning line (with its newline) naming
 // the band maximum nearest below Ef and the band minimum nearest above it, to help choose
 // a better Ef; empty with no k-point, no band or an Ef that is not a number.
 std::string no_crossing_warning(const listing& bands, float ef, std::span<const std::int32_t> kpoints = {});
 
+struct write_options {
+    // Bytes formatted before they are handed to the stream.  Small in tests, so that they
+    // reach the flushes.
+    std::size_t block = std::size_t{1} << 20;
+};
+
 // Writes the band-grid file (the closed grid above) for the selected bands `nstore`.
 // `kpoint_at[n]` is the listed k-point whose energies go to mesh point n; when it is
 // empty, the n-th listed k-point does.  The grid must not be empty.  Returns false if a
-// write failed.
+// write failed, at which point it stops.
 bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& g,
-                    std::span<const std::int32_t> nstore, std::span<const std::int32_t> kpoint_at);
+                    std::span<const std::int64_t> nstore, std::span<const std::int32_t> kpoint_at,
+                    const write_options& options = {});
 
 }  // namespace bandcut
