@@ -9,9 +9,9 @@
 #include "convert.hpp"
 #include "listing.hpp"
 #include "outfile.hpp"
-#include "placement.hpp"
 #include "unfolding.hpp"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -150,41 +150,29 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "bandcut: note: the listing holds %lld sets of band energies, one per ionic step; FS.bsxf holds the first\n",
                      static_cast<long long>(bands.sets));
 
-    // Where each grid point's energies come from: the listed k-point at its coordinates;
-    // else the irreducible k-point whose star holds it; else, on a grid no larger than
-    // the listing, the k-point at its place in the listing, as bandcut always did.
-    const bool fits = g.points() <= bands.nkpts;
-    placement placed;
-    if (fits) placed = place_on_grid(bands, g);
-    std::vector<std::int32_t> kpoint_at, counted;  // counted: the k-points selection looks at (empty: all)
-    if (placed.placed()) {
-        if (placed.shifted()) std::fputs(shift_warning(placed.shift).c_str(), stderr);
-        kpoint_at = std::move(placed.kpoint_at);
-    } else if (auto unfolded = unfold(bands, g); unfolded.done) {
-        std::fputs(unfolded_note(*unfolded.done, g).c_str(), stderr);
-        if (unfolded.done->shift != std::array<double, 3>{}) std::fputs(shift_warning(unfolded.done->shift).c_str(), stderr);
-        kpoint_at = std::move(unfolded.done->kpoint_at);
-        counted = std::move(unfolded.done->irreducible);
-    } else if (!fits) {
-        std::printf("OUTCAR:%ld: the grid %d x %d x %d needs %lld k-points but the listing has %d (NKPTS); %s\n",
-                    bands.counts_line, g.nkx, g.nky, g.nkz, static_cast<long long>(g.points()), bands.nkpts,
-                    unfolded.why.c_str());
+    const grid_map map = map_grid(bands, g);
+    if (!map.refused.empty()) {
+        std::printf("OUTCAR:%ld: %s\n", bands.counts_line, map.refused.c_str());
         return 1;
-    } else {
-        std::fputs(listing_order_warning(bands, g, placed, "; " + unfolded.why).c_str(), stderr);
     }
+    std::fputs(map.said.c_str(), stderr);
 
-    const auto nstore = select_bands(bands, ef, counted);
-    if (nstore.empty()) std::fputs(no_crossing_warning(bands, ef, counted).c_str(), stderr);
+    const auto nstore = select_bands(bands, ef, map.counted);
+    if (nstore.empty()) std::fputs(no_crossing_warning(bands, ef, map.counted).c_str(), stderr);
 
     replacement_file out("FS.bsxf");
     if (!out.open()) {
         std::puts("can't create fout: FS.bsxf");
         return 1;
     }
-    const bool written = write_bandgrid(out.stream(), bands, ef, g, nstore, kpoint_at);
+    const bool written = write_bandgrid(out.stream(), bands, ef, g, nstore, map.kpoint_at);
     switch (written ? out.commit() : replacement_file::outcome::write_failed) {
     case replacement_file::outcome::replaced:
+        return 0;
+    case replacement_file::outcome::replaced_unsynced:
+        std::fprintf(stderr, "bandcut: warning: FS.bsxf was replaced, but the folder could not be synced: %s; the new "
+                             "file may not survive a power loss\n",
+                     std::strerror(out.sync_error()));
         return 0;
     case replacement_file::outcome::rename_failed:
         std::puts("can't create fout: FS.bsxf");
@@ -199,6 +187,8 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit makes a write fail, which is reported, instead of killing the run.
+    std::signal(SIGXFSZ, SIG_IGN);
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {

@@ -1,21 +1,91 @@
 #include "outfile.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <random>
 
 namespace bandcut {
 
-replacement_file::replacement_file(std::string name) : name_(std::move(name)) {}
+namespace {
+
+// The temporary file a signal must remove, in storage the handler may read: async-signal-
+// safe code can call unlink, signal and raise, and nothing that allocates.
+char pending[4096];
+volatile std::sig_atomic_t armed = 0;
+constexpr int stopping[] = {SIGTERM, SIGINT, SIGHUP};
+struct sigaction previous[3];
+
+extern "C" void remove_and_stop(int sig) {
+    if (armed) unlink(pending);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);  // ends the run with the signal's usual status, once the handler returns
+}
+
+// Holds SIGTERM, SIGINT and SIGHUP back for its lifetime, so that the temporary file and
+// the handlers that remove it come and go together.
+class held_signals {
+public:
+    held_signals() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int sig : stopping) sigaddset(&set, sig);
+        sigprocmask(SIG_BLOCK, &set, &old_);
+    }
+    ~held_signals() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+
+private:
+    sigset_t old_;
+};
+
+void arm(const std::string& path) {
+    std::memcpy(pending, path.c_str(), path.size() + 1);
+    armed = 1;
+    struct sigaction action {};
+    action.sa_handler = remove_and_stop;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < 3; ++i) sigaction(stopping[i], &action, &previous[i]);
+}
+
+void disarm() {
+    if (!armed) return;
+    armed = 0;
+    for (std::size_t i = 0; i < 3; ++i) sigaction(stopping[i], &previous[i], nullptr);
+}
+
+// The folder of a path, for syncing the rename.
+std::string folder_of(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+replacement_file::replacement_file(std::string name, std::function<std::string()> suffix)
+    : name_(std::move(name)), suffix_(std::move(suffix)) {
+    if (!suffix_) suffix_ = [] {
+        static std::random_device entropy;
+        return std::to_string(entropy() % 1000000000u);
+    };
+}
 
 replacement_file::~replacement_file() { abandon(); }
 
 bool replacement_file::open() {
     // Mode "wx" creates the file only if no file of that name exists, so a name that
-    // another run happens to use is never clobbered; a few random names are tried.
-    std::random_device entropy;
+    // another run happens to use is never clobbered; a few names are tried.
+    const held_signals held;
     for (int attempt = 0; attempt < 16; ++attempt) {
-        temporary_ = name_ + ".partial-" + std::to_string(entropy() % 1000000000u);
+        temporary_ = name_ + ".partial-" + suffix_();
+        if (temporary_.size() >= sizeof pending) break;
         stream_ = std::fopen(temporary_.c_str(), "wx");
-        if (stream_) return true;
+        if (stream_) {
+            arm(temporary_);
+            return true;
+        }
     }
     temporary_.clear();
     return false;
@@ -23,26 +93,37 @@ bool replacement_file::open() {
 
 replacement_file::outcome replacement_file::commit() {
     if (!stream_) return outcome::write_failed;
-    const bool written = std::fflush(stream_) == 0 && !std::ferror(stream_);
+    const bool written = std::fflush(stream_) == 0 && !std::ferror(stream_) && fsync(fileno(stream_)) == 0;
     const bool closed = std::fclose(stream_) == 0;
     stream_ = nullptr;
     if (!written || !closed) {
         abandon();
         return outcome::write_failed;
     }
-    if (std::rename(temporary_.c_str(), name_.c_str()) != 0) {  // say, a folder of that name
-        abandon();
-        return outcome::rename_failed;
+    {
+        const held_signals held;
+        if (std::rename(temporary_.c_str(), name_.c_str()) != 0) {  // say, a folder of that name
+            abandon();
+            return outcome::rename_failed;
+        }
+        temporary_.clear();
+        disarm();
     }
-    temporary_.clear();
-    return outcome::replaced;
+    // The rename lives in the folder: sync it too, where the file system can.
+    const int folder = ::open(folder_of(name_).c_str(), O_RDONLY | O_DIRECTORY);
+    const bool synced = folder >= 0 && (fsync(folder) == 0 || errno == EINVAL || errno == ENOTSUP);
+    sync_error_ = synced ? 0 : errno;
+    if (folder >= 0) close(folder);
+    return synced ? outcome::replaced : outcome::replaced_unsynced;
 }
 
 void replacement_file::abandon() {
+    const held_signals held;
     if (stream_) std::fclose(stream_);
     stream_ = nullptr;
     if (!temporary_.empty()) std::remove(temporary_.c_str());
     temporary_.clear();
+    disarm();
 }
 
 }  // namespace bandcut

@@ -1,34 +1,49 @@
-// A file written beside its final name and renamed onto it only when complete, so that a
-// failed run (a full disk, an error half-way) never leaves the previous file truncated.
+// A file written beside its final name and renamed onto it only when complete and on the
+// disk, so that a failed run (a full disk, an error half-way, a run stopped by SIGTERM,
+// SIGINT or SIGHUP) never leaves the previous file truncated, nor a temporary file
+// behind.  (SIGKILL cannot be caught: its temporary file stays.)
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace bandcut {
 
 class replacement_file {
 public:
-    explicit replacement_file(std::string name);
+    // `suffix` makes the temporary file's name, name + ".partial-" + suffix(), tried anew
+    // when a file of that name exists; a random number unless a test gives its own.
+    explicit replacement_file(std::string name, std::function<std::string()> suffix = {});
     ~replacement_file();  // removes the temporary file unless committed
     replacement_file(const replacement_file&) = delete;
     replacement_file& operator=(const replacement_file&) = delete;
 
-    // Creates a new temporary file in the directory of the final name; false if that
-    // directory does not let us.
+    // Creates a new temporary file in the directory of the final name (never opening one
+    // that exists), and arranges for SIGTERM, SIGINT and SIGHUP to remove it before they
+    // end the run as they would have; false if the directory does not let us.
     bool open();
     std::FILE* stream() const { return stream_; }
 
-    // Flushes and closes the temporary file and renames it onto the final name.  On any
-    // error it removes the temporary file and leaves the final name as it was.
-    enum class outcome { replaced, write_failed, rename_failed };
+    // Flushes the temporary file, syncs it to the disk, closes it and renames it onto the
+    // final name, then syncs the folder so that the rename lasts.  On any error before the
+    // rename it removes the temporary file and leaves the final name as it was.
+    enum class outcome {
+        replaced,
+        replaced_unsynced,  // renamed, but the folder could not be synced
+        write_failed,
+        rename_failed,
+    };
     outcome commit();
+    int sync_error() const { return sync_error_; }  // errno of a folder that could not be synced
 
 private:
     void abandon();
     std::string name_;
+    std::function<std::string()> suffix_;
     std::string temporary_;
     std::FILE* stream_ = nullptr;
+    int sync_error_ = 0;
 };
 
 }  // namespace bandcut

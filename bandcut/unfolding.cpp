@@ -1,5 +1,6 @@
 #include "unfolding.hpp"
 
+#include "placement.hpp"
 #include "symmetry.hpp"
 
 #include <algorithm>
@@ -393,6 +394,37 @@ std::string unfolded_note(const unfolding& u, const grid& g) {
     return "bandcut: note: unfolded " + std::to_string(u.irreducible.size()) + " irreducible k-points onto the " +
            grid_text(g.nkx, g.nky, g.nkz) + " grid (" + std::to_string(u.rotations) + " rotations" +
            (u.time_reversal ? " with time reversal" : "") + ", from " + u.source + ")\n";
+}
+
+}  // namespace bandcut
+
+namespace bandcut {
+
+grid_map map_grid(const listing& bands, const grid& g) {
+    grid_map map;
+    const bool fits = g.points() <= bands.nkpts;
+    placement placed;
+    if (fits) placed = place_on_grid(bands, g);
+    if (placed.placed()) {
+        if (placed.shifted()) map.said = shift_warning(placed.shift);
+        map.kpoint_at = std::move(placed.kpoint_at);
+        return map;
+    }
+    auto unfolded = unfold(bands, g);
+    if (unfolded.done) {
+        map.said = unfolded_note(*unfolded.done, g);
+        if (unfolded.done->shift != std::array<double, 3>{}) map.said += shift_warning(unfolded.done->shift);
+        map.kpoint_at = std::move(unfolded.done->kpoint_at);
+        map.counted = std::move(unfolded.done->irreducible);
+    } else if (!fits) {
+        char head[160];
+        std::snprintf(head, sizeof head, "the grid %d x %d x %d needs %lld k-points but the listing has %d (NKPTS); ",
+                      g.nkx, g.nky, g.nkz, static_cast<long long>(g.points()), bands.nkpts);
+        map.refused = head + unfolded.why;
+    } else {
+        map.said = listing_order_warning(bands, g, placed, "; " + unfolded.why);
+    }
+    return map;
 }
 
 }  // namespace bandcut

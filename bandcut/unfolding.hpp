@@ -56,4 +56,16 @@ unfold_outcome unfold(const listing& bands, const grid& g);
 // The note of a successful unfolding, with its newline.
 std::string unfolded_note(const unfolding& u, const grid& g);
 
+// Where each grid point's energies come from: the listed k-point at its coordinates
+// (placement); else the irreducible k-point whose star holds it (unfolding); else, on a
+// grid no larger than the listing, the k-point at its place in the listing, as bandcut
+// always did; else nowhere: the grid is refused.
+struct grid_map {
+    std::vector<std::int32_t> kpoint_at;  // empty: listing order
+    std::vector<std::int32_t> counted;    // the k-points band selection looks at (empty: all)
+    std::string said;                     // warning and note lines for standard error, in order
+    std::string refused;                  // when not empty, why the grid is refused (one line, no newline)
+};
+grid_map map_grid(const listing& bands, const grid& g);
+
 }  // namespace bandcut
