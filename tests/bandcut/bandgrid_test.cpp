@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <limits>
 #include <numeric>
@@ -59,7 +63,7 @@ TEST(selection, strict_crossing_in_single_precision) {
 TEST(selection, spin_components_continue_the_numbering) {
     // Two k-points, three bands, two spin components; bands 2 (spin 1) and 1, 3 (spin 2) cross 0.
     const auto l = make_listing(2, 3, {-5, -1, 2, -4, 1, 3, /* spin 2 */ -1, -3, -2, 1, -2, 4}, 2);
-    EXPECT_EQ(bandcut::select_bands(l, 0.0f), (std::vector<std::int32_t>{1, 3, 5}));
+    EXPECT_EQ(bandcut::select_bands(l, 0.0f), (std::vector<std::int64_t>{1, 3, 5}));
 }
 
 TEST(selection, no_crossing_says_where_the_bands_lie) {
@@ -108,10 +112,10 @@ TEST(grid, points_never_overflow) {
     EXPECT_EQ((grid{big, big, big}.points()), std::numeric_limits<std::int64_t>::max());
 }
 
-std::string written(const listing& l, float ef, const grid& g, const std::vector<std::int32_t>& nstore,
-                    const std::vector<std::int32_t>& kpoint_at = {}) {
+std::string written(const listing& l, float ef, const grid& g, const std::vector<std::int64_t>& nstore,
+                    const std::vector<std::int32_t>& kpoint_at = {}, std::size_t block = std::size_t{1} << 20) {
     std::FILE* f = std::tmpfile();
-    EXPECT_TRUE(bandcut::write_bandgrid(f, l, ef, g, nstore, kpoint_at));
+    EXPECT_TRUE(bandcut::write_bandgrid(f, l, ef, g, nstore, kpoint_at, {block}));
     std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
     std::rewind(f);
     EXPECT_EQ(std::fread(text.data(), 1, text.size(), f), text.size());
@@ -148,7 +152,12 @@ TEST(writer, band_sections_are_closed_grids) {
         {"a single point: 2 x 2 x 2 of it", {1, 1, 1}, {}, " BAND: 2 \n" + twice(twice(row({10, 10})) + "\n")},
         {"placed k-points", {1, 1, 3}, {5, 0, 2}, " BAND: 2 \n" + twice(twice(row({15, 10, 12, 15})) + "\n")},
     };
-    for (const auto& c : cases) EXPECT_EQ(written(l, 5.0f, c.g, {1}, c.kpoint_at), c.section) << c.name;
+    for (const auto& c : cases) {
+        EXPECT_EQ(written(l, 5.0f, c.g, {1}, c.kpoint_at), c.section) << c.name;
+        // Formatted a byte, seven bytes, or a few values at a time: the same file.
+        for (const std::size_t block : {1, 7, 64})
+            EXPECT_EQ(written(l, 5.0f, c.g, {1}, c.kpoint_at, block), c.section) << c.name << " " << block;
+    }
 }
 
 TEST(writer, head_of_the_file) {
@@ -218,13 +227,54 @@ TEST(writer, random_closed_grids_repeat_their_first_planes) {
     EXPECT_GT(listed, 100);
 }
 
+// The writer's own check: an unbuffered stream on a full device fails at its first write,
+// which only the writer sees (nothing is left for a final flush to report).
 TEST(writer, reports_a_failed_write) {
     const auto l = make_listing(1, 1, {0});
     std::FILE* full = std::fopen("/dev/full", "w");
     ASSERT_NE(full, nullptr);
-    const std::vector<std::int32_t> nstore{0};
+    std::setvbuf(full, nullptr, _IONBF, 0);
+    const std::vector<std::int64_t> nstore{0};
     EXPECT_FALSE(bandcut::write_bandgrid(full, l, 0.0f, {1, 1, 1}, nstore, {}));
     std::fclose(full);
+}
+
+// After the first failed write nothing more is formatted or written: a huge grid on a
+// full disk ends at once.  The grid's map of k-points ends in a page that cannot be
+// read: a writer that went on past the row where the disk filled would fault there.
+TEST(writer, stops_at_the_first_failed_write) {
+    struct device {
+        std::size_t room, writes_after_full = 0;
+    } dev{4096};
+    cookie_io_functions_t io{};
+    io.write = [](void* cookie, const char*, std::size_t size) -> ssize_t {
+        auto& d = *static_cast<device*>(cookie);
+        if (d.room < size) {
+            ++d.writes_after_full;
+            return -1;
+        }
+        d.room -= size;
+        return static_cast<ssize_t>(size);
+    };
+    std::FILE* f = fopencookie(&dev, "w", io);
+    ASSERT_NE(f, nullptr);
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    const long page = sysconf(_SC_PAGESIZE);
+    auto* pages = static_cast<char*>(mmap(nullptr, static_cast<std::size_t>(2 * page), PROT_READ | PROT_WRITE,
+                                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(pages, MAP_FAILED);
+    std::memset(pages, 0, static_cast<std::size_t>(page));  // every grid point takes k-point 0
+    ASSERT_EQ(mprotect(pages + page, static_cast<std::size_t>(page), PROT_NONE), 0);
+    // A thousand values a row: the disk fills inside the first row, long before the
+    // readable part of the map (page / 4 entries) is used up.
+    const std::span<const std::int32_t> map(reinterpret_cast<const std::int32_t*>(pages), 1000000);
+    const auto l = make_listing(1, 1, {1.5f});
+    const std::vector<std::int64_t> nstore{0};
+    EXPECT_FALSE(bandcut::write_bandgrid(f, l, 0.0f, {1000, 1000, 1}, nstore, map, {64}));
+    std::fclose(f);
+    munmap(pages, static_cast<std::size_t>(2 * page));
+    EXPECT_GE(dev.writes_after_full, 1u);
+    EXPECT_LE(dev.writes_after_full, 2u);  // one fwrite: the C library may try its device twice
 }
 
 }  // namespace

@@ -2,7 +2,14 @@
 // standard error.
 #include "run_bandcut.hpp"
 
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <string>
@@ -220,6 +227,111 @@ TEST(cli, options) {
     EXPECT_EQ(r.err,
               "bandcut: warning: Ef \"--help\" was read as 0.000000 (the text from \"-\" on is not part of a number)\n"
               "bandcut: warning: all bands lie above Ef = 0.000000: the lowest begins at 4.000000 (band 1)\n");
+}
+
+}  // namespace
+
+namespace {
+
+// A mesh whose every band crosses 5 eV: a large FS.bsxf from a modest listing.
+std::string crossing_listing(int n, int bands) {
+    return listing_text(mesh(n, n, n, 0, [n, bands](int i1, int i2, int i3) {
+        std::vector<double> e;
+        for (int b = 0; b < bands; ++b) e.push_back(4.0 + 0.01 * b + 0.5 * (i1 + i2 + i3) / n);
+        return e;
+    }));
+}
+
+// Hostile listings: each ends with a message and status 1, leaving the previous FS.bsxf
+// as it was, nothing else behind, and taking little memory, whatever its counts claim.
+TEST(cli, hostile_listings_leave_everything_as_it_was) {
+    const std::string dims = " Dimension of arrays:\n   k-points           NKPTS = ";
+    const std::string lattice = "\n      direct lattice vectors                 reciprocal lattice vectors\n"
+                                "     3.0 0.0 0.0     0.333333333  0.0 0.0\n     0.0 3.0 0.0     0.0 0.333333333 0.0\n"
+                                "     0.0 0.0 3.0     0.0 0.0 0.333333333\n";
+    const std::string whole = small;
+    const auto cut = whole.substr(0, whole.rfind("      2       9.0000") + 17);  // "9.0000" cut to "9."
+    const auto body = whole.find('\n', whole.find("NBANDS"));  // after the dimension line
+    const auto spin = [&](const std::string& tail) {
+        return " Dimension of arrays:\n   k-points           NKPTS =      8   k-points in BZ     NKDIM =      8   number of "
+               "bands    NBANDS=      2\n   ISPIN  =      2    spin polarized calculation?" +
+               whole.substr(body, whole.find("\n-----", body) + 1 - body) + tail;
+    };
+    const struct {
+        const char* name;
+        std::string outcar;
+        std::string last_line;  // of standard output
+        std::string out_holds = "";
+    } cases[] = {
+        {"a listing cut inside its last energy", cut, "OUTCAR:51: the listing ends inside k-point block 8 of 8"},
+        {"ISPIN = 2, cut before the second component", spin(""),
+         "OUTCAR:52: the listing ends before spin component 2 (ISPIN = 2)"},
+        {"NKPTS 0 and 2e9 bands", dims + "0   number of bands    NBANDS= 2000000000\n" + lattice + " E-fermi : 0\n\n\n",
+         "OUTCAR:2: the grid 2 x 2 x 2 needs 8 k-points but the listing has 0 (NKPTS); no unfolding: the listing prints "
+         "its k-points with four decimals only"},
+        {"2^31 - 1 bands in two spin components", dims + "0   number of bands    NBANDS= 2147483647\n" + lattice +
+                                                      " E-fermi : 0\n\n\n spin component 2\n",
+         "OUTCAR:2: the grid 2 x 2 x 2 needs 8 k-points but the listing has 0 (NKPTS); no unfolding: the listing prints "
+         "its k-points with four decimals only",
+         "spin component 2: bands 2147483648 to 4294967294\n"},
+        {"2e9 k-points claimed, 8 listed", dims + "2000000000   number of bands    NBANDS=      2" +
+                                               whole.substr(body),
+         "OUTCAR:52: the listing ends before k-point block 9 of 2000000000"},
+    };
+    for (const auto& c : cases) {
+        const auto r = run_bandcut({"2", "2", "2", "5.2"}, c.outcar);
+        EXPECT_EQ(r.status, 1) << c.name;
+        const auto last = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
+        EXPECT_EQ(last, c.last_line + "\n") << c.name;
+        EXPECT_NE(r.out.find(c.out_holds), std::string::npos) << c.name;
+        EXPECT_EQ(r.fs, previous_file) << c.name;
+        EXPECT_TRUE(r.left.empty()) << c.name;
+        EXPECT_LT(r.max_rss_kib, 64 * 1024) << c.name;
+    }
+}
+
+// A file-size limit, with SIGXFSZ as the shell leaves it (it would kill the run): the
+// write fails with a message instead, and the old file stays.
+TEST(cli, a_file_size_limit_is_a_write_error) {
+    const auto r = run_bandcut({"8", "8", "8", "5.2"}, crossing_listing(8, 6), [] {
+        std::signal(SIGXFSZ, SIG_DFL);
+        const rlimit limit{2048, 2048};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.ends_with("FS.bsxf: write error (disk full?); the previous FS.bsxf is left as it was\n")) << r.out;
+    EXPECT_EQ(r.fs, previous_file);
+    EXPECT_TRUE(r.left.empty());
+}
+
+// SIGTERM while a large file is written: whenever it arrives, no temporary file stays and
+// FS.bsxf is either the old one or the whole new one.
+TEST(cli, a_stopping_signal_during_the_write_leaves_nothing_behind) {
+    bool signalled_during_the_write = false;
+    const auto r = run_bandcut({"24", "24", "24", "5.2"}, crossing_listing(24, 40), {}, [&](int pid, const std::string& dir) {
+        for (int tries = 0; tries < 100000; ++tries) {
+            bool partial = false;
+            if (DIR* d = opendir(dir.c_str())) {
+                while (const dirent* e = readdir(d)) partial = partial || std::string(e->d_name).find(".partial-") != std::string::npos;
+                closedir(d);
+            }
+            if (partial) {
+                kill(pid, SIGTERM);
+                signalled_during_the_write = true;
+                return;
+            }
+            if (waitpid(pid, nullptr, WNOHANG | WNOWAIT) == pid) return;  // done before the file appeared
+            usleep(100);
+        }
+    });
+    EXPECT_TRUE(r.left.empty());
+    if (r.status == 128 + SIGTERM) {
+        EXPECT_EQ(r.fs, previous_file);
+    } else {
+        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(r.fs && r.fs->ends_with("END_BLOCK_BANDGRID_3D\n"));
+    }
+    EXPECT_TRUE(signalled_during_the_write);
 }
 
 }  // namespace

@@ -116,6 +116,44 @@ TEST(reader, integers_and_tokens) {
     }
 }
 
+// Integers exactly up to the 64-bit limits, saturated beyond them, never early.
+TEST(reader, integers_at_the_64_bit_limits) {
+    const std::pair<const char*, std::int64_t> cases[] = {
+        {"9223372036854775800", 9223372036854775800},
+        {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
+        {"9223372036854775808", std::numeric_limits<std::int64_t>::max()},
+        {"-9223372036854775807", -9223372036854775807},
+        {"-9223372036854775808", std::numeric_limits<std::int64_t>::min()},
+        {"-9223372036854775809", std::numeric_limits<std::int64_t>::min()},
+        {"922337203685477580", 922337203685477580},
+    };
+    for (const auto& [text, value] : cases) {
+        std::int64_t v = 0;
+        ASSERT_TRUE(line_scanner(text).integer(v)) << text;
+        EXPECT_EQ(v, value) << text;
+    }
+}
+
+// Reals too long for the fast path go through a copy of the token: at, and around, the
+// length its small buffer holds.
+TEST(reader, long_tokens_read_like_strtof) {
+    for (std::size_t length = 60; length <= 68; ++length) {
+        std::string text = "-1.";
+        while (text.size() < length) text += static_cast<char>('0' + text.size() % 10);
+        for (const std::string tail : {"", " 7.5", "e-3"}) {
+            const std::string line = text + tail;
+            line_scanner s(line);
+            float v = 0;
+            ASSERT_TRUE(s.real(v)) << line;
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(v), std::bit_cast<std::uint32_t>(std::strtof(line.c_str(), nullptr)))
+                << line;
+            double d = 0;
+            ASSERT_TRUE(line_scanner(line).real(d)) << line;
+            EXPECT_EQ(d, std::strtod(line.c_str(), nullptr)) << line;
+        }
+    }
+}
+
 // Random decimals of every shape the listing uses, and some it does not, against strtof.
 TEST(reader, random_decimals_match_strtof) {
     std::mt19937_64 rng(12345);

@@ -1,4 +1,7 @@
+#include "bandgrid.hpp"
 #include "listing.hpp"
+
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -21,13 +24,13 @@ struct outcome {
     std::string echo;
 };
 
-outcome read(const std::string& text, float ef = 1.0f) {
+outcome read(const std::string& text, float ef = 1.0f, bandcut::read_options options = {}) {
     std::FILE* in = std::tmpfile();
     std::FILE* echo = std::tmpfile();
     std::fwrite(text.data(), 1, text.size(), in);
     std::rewind(in);
     outcome o;
-    o.failure = bandcut::read_listing(in, ef, echo, o.bands);
+    o.failure = bandcut::read_listing(in, ef, echo, o.bands, options);
     o.echo.resize(static_cast<std::size_t>(std::ftell(echo)));
     std::rewind(echo);
     if (!o.echo.empty()) {
@@ -48,8 +51,10 @@ const std::string lattice =
     "     0.0 0.0 2.0   0.0 0.0 0.5\n";
 const std::string fermi = " E-fermi :   1.0000     XC(G=0): -10.0\n";
 
-std::string block(int k, const char* energies, const char* separator = "\n") {
-    return " k-point " + std::string(k < 1000 ? "    " : "") + std::to_string(k) +
+// A block as listings print it; from k-point 1000 on older listings run the number into
+// the word ("k-point1000"), as `run_together` makes it.
+std::string block(int k, const char* energies, const char* separator = "\n", bool run_together = false) {
+    return " k-point" + std::string(run_together ? "" : "     ") + std::to_string(k) +
            " :       0.0000    0.0000    0.5000\n  band No.  band energies     occupation\n" + energies + separator;
 }
 const std::string blocks = block(1, "  1  -1.0  2.0\n  2  1.5  0.0\n") + block(2, "  1  -0.5  2.0\n  2  2.5  0.0\n");
@@ -78,13 +83,18 @@ TEST(listing, layouts_read_alike) {
         {"out of order band numbers",
          historic_dims + lattice + fermi + "\n\n" + block(1, "  2  -1.0  2.0\n  1  1.5  0.0\n") +
              block(2, "  2  -0.5  2.0\n  1  2.5  0.0\n")},
-        {"numbers run into k-point", historic_dims + lattice + fermi + "\n\n" + block(1000, "  1  -1.0  2.0\n  2  1.5  0.0\n") +
-                                         block(1001, "  1  -0.5  2.0\n  2  2.5  0.0\n")},
+        {"numbers run into k-point", historic_dims + lattice + fermi + "\n\n" +
+                                         block(1000, "  1  -1.0  2.0\n  2  1.5  0.0\n", "\n", true) +
+                                         block(1001, "  1  -0.5  2.0\n  2  2.5  0.0\n", "\n", true)},
+        {"signed band numbers", historic_dims + lattice + fermi + "\n\n" + block(1, "  +1  -1.0  2.0\n  -2  1.5  0.0\n") +
+                                    block(2, "  1  -0.5  2.0\n  2  2.5  0.0\n")},
         {"long line of NULs", historic_dims + lattice + std::string(300000, '\0') + "\n" + fermi + "\n\n" + blocks},
         {"second NKPTS line ignored", historic_dims + "   NKPTS = 7 x x x x x 9\n" + lattice + fermi + "\n\n" + blocks},
     };
     for (const auto& c : cases) {
-        const auto o = read(c.text);
+      // Read whole, and with buffers so small that every line makes them grow.
+      for (const std::size_t buffer : {std::size_t{1} << 20, std::size_t{16}, std::size_t{33}}) {
+        const auto o = read(c.text, 1.0f, {buffer});
         ASSERT_FALSE(o.failure) << c.name << ": " << o.failure->what << " at " << o.failure->line;
         EXPECT_EQ(o.bands.nkpts, 2) << c.name;
         EXPECT_EQ(o.bands.nbands, 2) << c.name;
@@ -92,6 +102,7 @@ TEST(listing, layouts_read_alike) {
         EXPECT_EQ(table(o.bands, 0), energies) << c.name;
         EXPECT_EQ(o.bands.reciprocal[2][2], 0.5f) << c.name;
         EXPECT_EQ(o.bands.kpoint[1][2], 0.5f) << c.name;
+      }
     }
 }
 
@@ -108,18 +119,41 @@ TEST(listing, echo_lines) {
 
 TEST(listing, second_spin_component) {
     const auto spin2 = block(1, "  1  -3.0  1.0\n  2  3.5  0.0\n") + block(2, "  1  -2.5  1.0\n  2  4.5  0.0\n");
-    for (const char* between : {"\n spin component 2\n\n", " spin component 2\n", "\n\n\n spin component 2\n"}) {
-        const auto o = read(current_dims + lattice + fermi + "\n spin component 1\n\n" + blocks + between + spin2);
-        ASSERT_FALSE(o.failure) << o.failure->what;
-        EXPECT_EQ(o.bands.nspin, 2);
-        EXPECT_EQ(table(o.bands, 0), energies);
-        EXPECT_EQ(table(o.bands, 1), (std::vector<float>{-3.0f, 3.5f, -2.5f, 4.5f}));
-        EXPECT_TRUE(o.echo.ends_with("Ef: 1.000000\nspin component 2: bands 3 to 4\n"));
+    const auto first = block(1, "  1  -1.0  2.0\n  2  1.5  0.0\n");
+    const auto crlf = [](std::string text) {
+        for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) text.insert(at, "\r");
+        return text;
+    };
+    const std::string spin1 = current_dims + lattice + fermi + "\n spin component 1\n\n";
+    const struct {
+        const char* name;
+        std::string text;
+    } cases[] = {
+        {"after an empty line", spin1 + blocks + "\n spin component 2\n\n" + spin2},
+        {"after several empty lines", spin1 + blocks + "\n\n\n spin component 2\n" + spin2},
+        {"in place of the last separator", spin1 + first + block(2, "  1  -0.5  2.0\n  2  2.5  0.0\n", " spin component 2\n") +
+                                               spin2},
+        {"windows line ends", crlf(spin1 + blocks + "\n spin component 2\n\n" + spin2)},
+        {"ISPIN = 2 says so too", current_dims + "   ISPIN  =      2    spin polarized calculation?\n" + lattice + fermi +
+                                      "\n spin component 1\n\n" + blocks + "\n spin component 2\n\n" + spin2},
+    };
+    for (const auto& c : cases) {
+        const auto o = read(c.text);
+        ASSERT_FALSE(o.failure) << c.name << ": " << o.failure->what;
+        EXPECT_EQ(o.bands.nspin, 2) << c.name;
+        EXPECT_EQ(table(o.bands, 0), energies) << c.name;
+        EXPECT_EQ(table(o.bands, 1), (std::vector<float>{-3.0f, 3.5f, -2.5f, 4.5f})) << c.name;
+        EXPECT_TRUE(o.echo.ends_with("spin component 2: bands 3 to 4\n")) << c.name;
     }
     // The marker must follow the first set closely; later text does not make a second set.
     const auto later = read(current_dims + lattice + fermi + "\n\n" + blocks + " other text\n spin component 2\n" + spin2);
     ASSERT_FALSE(later.failure);
     EXPECT_EQ(later.bands.nspin, 1);
+    // ISPIN = 1: no second component is looked for.
+    const auto one = read(current_dims + "   ISPIN  =      1    spin polarized calculation?\n" + lattice + fermi + "\n\n" +
+                          blocks + "\n spin component 2\n\n" + spin2);
+    ASSERT_FALSE(one.failure);
+    EXPECT_EQ(one.bands.nspin, 1);
 }
 
 TEST(listing, failures_name_the_line) {
@@ -143,6 +177,25 @@ TEST(listing, failures_name_the_line) {
          "band line without an energy"},
         {"band number missing", historic_dims + lattice + fermi + "\n\n" + block(1, "  1  -1.0  2.0\n  b  1.0  2.0\n"), 12,
          "band line without an energy"},
+        {"NBANDS beyond 32 bits", "NKPTS = 2 x x x x NBANDS 2147483648\n", 1,
+         "impossible counts NKPTS 2 and NBANDS 2147483648"},
+        {"NBANDS far beyond 64 bits", "NKPTS = 2 x x x x NBANDS 99999999999999999999999\n", 1,
+         "impossible counts NKPTS 2 and NBANDS 9223372036854775807"},
+        // A file cut at its end, mid-line, inside the blocks.
+        {"cut inside the last energy", historic_dims + lattice + fermi + "\n\n" + blocks.substr(0, blocks.size() - 6), 17,
+         "the listing ends inside k-point block 2 of 2"},
+        {"cut inside a header", historic_dims + lattice + fermi + "\n\n" + block(1, "  1  -1.0  2.0\n  2  1.5  0.0\n") +
+                                    " k-point     2 :       0.0000", 14, "the listing ends inside k-point block 2 of 2"},
+        {"cut inside the column heads", historic_dims + lattice + fermi + "\n\n k-point 1 : 0 0 0\n  band No.", 10,
+         "the listing ends inside k-point block 1 of 2"},
+        {"cut inside a separator", historic_dims + lattice + fermi + "\n\n" + blocks.substr(0, blocks.size() - 1) + "  ", 18,
+         "the listing ends inside k-point block 2 of 2"},
+        {"ISPIN = 2 without a second component", current_dims + "   ISPIN  =      2    spin polarized?\n" + lattice +
+                                                     fermi + "\n\n" + blocks + "\n\n",
+         21, "the listing ends before spin component 2 (ISPIN = 2)"},
+        {"ISPIN = 2, other text where it should begin", current_dims + "   ISPIN  =      2    spin polarized?\n" + lattice +
+                                                            fermi + "\n\n" + blocks + "\n ----\n",
+         21, "spin component 2 should begin here (ISPIN = 2)"},
     };
     for (const auto& c : cases) {
         const auto o = read(c.text);
@@ -197,6 +250,70 @@ TEST(listing, later_sets_counted_across_buffer_ends) {
     }
     EXPECT_EQ(read(head).bands.sets, 1);
     EXPECT_EQ(read(head + fermi).bands.sets, 2);
+}
+
+// The counts are the fourth and ninth tokens of the dimension line, as the historic
+// format reads them; only where those are no integers does the keyword decide.
+TEST(listing, counts_by_position_before_keyword) {
+    const struct {
+        const char* line;
+        std::int32_t nkpts, nbands;
+    } cases[] = {
+        {"   k-points NKPTS =      2   number of bands NBANDS=      2", 2, 2},
+        {" a b c 2 d e f g 2 NKPTS= 7 NBANDS= 9", 2, 2},
+        {"   k-points           NKPTS =      2   k-points in BZ     NKDIM =      2   number of bands    NBANDS=      2",
+         2, 2},
+        {"NKPTS=2 NBANDS=2", 2, 2},
+    };
+    for (const auto& c : cases) {
+        const auto o = read(std::string(c.line) + "\n" + lattice + fermi + "\n\n" + blocks);
+        ASSERT_FALSE(o.failure) << c.line << ": " << o.failure->what;
+        EXPECT_EQ(o.bands.nkpts, c.nkpts) << c.line;
+        EXPECT_EQ(o.bands.nbands, c.nbands) << c.line;
+    }
+}
+
+TEST(listing, a_last_line_outside_the_blocks_needs_no_newline) {
+    for (const char* tail : {"----", "\n-----", "\n\n E-fermi"}) {
+        const auto o = read(historic_dims + lattice + fermi + "\n\n" + blocks + tail);
+        ASSERT_FALSE(o.failure) << tail << ": " << o.failure->what;
+        EXPECT_EQ(table(o.bands, 0), energies);
+    }
+}
+
+TEST(listing, a_null_echo_stream_echoes_nothing) {
+    std::FILE* in = std::tmpfile();
+    const std::string text = historic_dims + lattice + fermi + "\n\n" + blocks;
+    std::fwrite(text.data(), 1, text.size(), in);
+    std::rewind(in);
+    listing l;
+    EXPECT_FALSE(bandcut::read_listing(in, 1.0f, nullptr, l));
+    EXPECT_EQ(table(l, 0), energies);
+    std::fclose(in);
+}
+
+long peak_kib() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Memory follows what the listing holds: counts it merely claims cost nothing, in the
+// reader or in the selection.
+TEST(listing, claimed_counts_take_no_memory) {
+    const long before = peak_kib();
+    const auto o = read("NKPTS = 0 x x x x NBANDS 2000000000\n" + lattice + fermi + "\n\n");
+    ASSERT_FALSE(o.failure);
+    EXPECT_EQ(o.bands.nkpts, 0);
+    EXPECT_TRUE(bandcut::select_bands(o.bands, 1.0f).empty());
+    EXPECT_EQ(bandcut::no_crossing_warning(o.bands, 1.0f), "");
+    EXPECT_LT(peak_kib() - before, 64 * 1024);
+    const auto spin = read("NKPTS = 0 x x x x NBANDS 2147483647\n" + lattice + fermi + "\n\n\n spin component 2\n");
+    ASSERT_FALSE(spin.failure);
+    EXPECT_TRUE(spin.echo.ends_with("spin component 2: bands 2147483648 to 4294967294\n"));  // no 32-bit overflow
+    const auto claimed = read("NKPTS = 2000000000 x x x x NBANDS 2000000000\n" + lattice + fermi + "\n\n" + blocks);
+    ASSERT_TRUE(claimed.failure);
+    EXPECT_EQ(claimed.failure->what, "band line without an energy");  // the third band line is the separator
 }
 
 TEST(listing, header_coordinates) {

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,7 +39,8 @@ bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 }  // namespace
 
 run_result run_bandcut(const std::vector<std::string>& args, const std::optional<std::string>& outcar,
-                       const std::function<void()>& prepare) {
+                       const std::function<void()>& prepare,
+                       const std::function<void(int pid, const std::string& folder)>& during) {
     const char* tmp = std::getenv("TMPDIR");
     std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/bandcut-test-XXXXXX";
     if (!mkdtemp(dir.data())) throw std::runtime_error("mkdtemp failed");
@@ -60,10 +62,13 @@ run_result run_bandcut(const std::vector<std::string>& args, const std::optional
         execv(BANDCUT_EXE, argv.data());
         _exit(122);
     }
+    if (child > 0 && during) during(child, dir);
     int wstatus = 0;
-    if (child < 0 || waitpid(child, &wstatus, 0) != child) throw std::runtime_error("cannot run bandcut");
+    struct rusage usage {};
+    if (child < 0 || wait4(child, &wstatus, 0, &usage) != child) throw std::runtime_error("cannot run bandcut");
 
     run_result r;
+    r.max_rss_kib = usage.ru_maxrss;
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     r.out = slurp(dir + "/stdout.run");
     r.err = slurp(dir + "/stderr.run");

@@ -16,6 +16,7 @@ inline const std::string previous_file = "previous band grid, must survive a fai
 
 struct run_result {
     int status = -1;                // exit status, or 128 + signal
+    long max_rss_kib = 0;           // the run's peak memory
     std::string out, err;
     std::optional<std::string> fs;  // FS.bsxf afterwards, if there is one
     std::vector<std::string> left;  // other files in the folder besides OUTCAR and FS.bsxf
@@ -23,9 +24,11 @@ struct run_result {
 
 // Runs bandcut with `args` in a new folder holding `outcar` as OUTCAR (none when absent)
 // and `previous_file` as FS.bsxf.  `prepare` (if given) runs in the child just before
-// the program starts, in the folder (to set limits, say).
+// the program starts, in the folder (to set limits, say); `during` (if given) runs in the
+// test while the program runs, with its process id and folder.
 run_result run_bandcut(const std::vector<std::string>& args, const std::optional<std::string>& outcar,
-                       const std::function<void()>& prepare = {});
+                       const std::function<void()>& prepare = {},
+                       const std::function<void(int pid, const std::string& folder)>& during = {});
 
 // One k-point block of a listing: coordinates (in units of the reciprocal vectors) and
 // band energies, printed as listings print them (4 decimals each).
