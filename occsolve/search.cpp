@@ -1,9 +1,9 @@
 // The core: the plain count, the Fermi-level search and its accelerated decisions.
 #include "detail/approximate.hpp"
 #include "detail/bounds.hpp"
-#include "detail/histogram.hpp"
 #include "detail/near_states.hpp"
 #include "detail/occupation.hpp"
+#include "detail/survey.hpp"
 #include "occsolve/core.hpp"
 #include "occsolve/params.hpp"
 
@@ -63,10 +63,10 @@ struct verdict {
     double total;
 };
 
-// The accelerated decisions: bounds from the histogram first; then what counts at other
-// levels proved about whole ranges of levels (bounds.hpp, 4), an approximate count's
-// Newton steps having narrowed those ranges to the Fermi level; only the levels left
-// between them need the exact count, over the states near them.
+// The accelerated decisions.  One survey of the energies; then Newton's method on the
+// approximate count, whose error bound decides whole ranges of levels at once (bounds.hpp,
+// 4); only the levels left between those ranges need the exact count, over the states
+// near them.  Exact counts decide ranges of levels too.
 class accelerated {
 public:
     // Worth it for `states` of 4096 or more (any number when forced), with kT > 0 and
@@ -79,44 +79,32 @@ public:
     }
 
     accelerated(band_view v, occupation kernel, double target, double tolerance)
-        : v_(v), kernel_(kernel), histogram_(v, kernel), target_(target), tolerance_(tolerance),
+        : v_(v), kernel_(kernel), survey_(v, kernel), target_(target), tolerance_(tolerance),
           exact_error_(detail::error_of_count(detail::term_rho, static_cast<double>(v.nband) + v.nk + v.nspin,
-                                              histogram_.g_weight())),
+                                              survey_.g_weight())),
           rule_(target, tolerance, exact_error_) {}
 
-    bool ok() const noexcept { return histogram_.ok(); }
+    bool ok() const noexcept { return survey_.ok(); }
 
     // The verdict at `level`, a level of [lo, hi] (either order), every later level of the
     // search lying there too.  Throws std::bad_alloc when the near states cannot be had.
     verdict decide(double level, double lo, double hi, search_result& r) {
         if (!std::isfinite(level)) {
-            ++r.plain;  // the histogram's margins are for finite levels
+            ++r.plain;  // the error bounds are for finite levels
             return {verdict::exact, plain_count(v_, kernel_, level)};
-        }
-        if (histogram_.count_at_least(level) > rule_.above_threshold()) {
-            ++r.histogram;
-            return {verdict::above, 0};
-        }
-        if (histogram_.count_at_most(level) < rule_.below_threshold()) {
-            ++r.histogram;
-            return {verdict::below, 0};
         }
         if (auto known = from_bounds(level, r)) return *known;
 
         if (!near_) {
-            // The first level the histogram leaves open.  The window of levels that can
-            // need the states is where the histogram decides nothing, within the bracket.
+            // The first level the search tries: Newton's method narrows the levels left
+            // undecided to a few kT around the Fermi level, then the near states are
+            // those of that window.
             const double a = std::max(std::min(lo, hi), -std::numeric_limits<double>::max());
             const double b = std::min(std::max(lo, hi), std::numeric_limits<double>::max());
-            near_.emplace(v_, kernel_, histogram_);
-            window_lo_ = last_histogram_below(a, level);
-            window_hi_ = first_histogram_above(level, b);
-            near_->narrow(window_lo_, window_hi_);
-            newton(level, r);
-            // Levels the probes decided need no state either.
-            window_lo_ = std::max(window_lo_, below_up_to_);
-            window_hi_ = std::min(window_hi_, above_from_);
-            if (window_lo_ <= window_hi_) near_->narrow(window_lo_, window_hi_);
+            near_.emplace(v_, kernel_, survey_);
+            newton(guess(a, b), a, b, r);
+            const double wlo = std::max(a, below_up_to_), whi = std::min(b, above_from_);
+            if (wlo <= whi) near_->place(wlo, whi);
             if (auto known = from_bounds(level, r)) return *known;
         }
         const double total = near_->exact_count(level);
@@ -153,46 +141,66 @@ private:
         }
     }
 
-    // The last level of [a, level] the histogram decides as below (a when none is), and
-    // the first of [level, b] it decides as above.
-    double last_histogram_below(double a, double level) const noexcept {
-        const auto below = [&](double x) { return histogram_.count_at_most(x) < rule_.below_threshold(); };
-        return below(a) ? edge(a, level, below) : a;
-    }
-    double first_histogram_above(double level, double b) const noexcept {
-        const auto above = [&](double x) { return histogram_.count_at_least(x) > rule_.above_threshold(); };
-        return above(b) ? edge(b, level, above) : b;
-    }
-
-    // The last double from `yes` towards `no` at which `holds`, true at yes and false at
-    // no, still holds: it is monotone in the level, so bisection on doubles finds it.
-    template <class Predicate>
-    static double edge(double yes, double no, Predicate holds) noexcept {
-        for (;;) {
-            const double m = yes / 2 + no / 2;
-            if (m == yes || m == no) return yes;
-            (holds(m) ? yes : no) = m;
+    // A first guess at the Fermi level, for the first probe: the level of [a, b] at which a
+    // sample of about 256 k-points holds the target at zero temperature, bisected to a kT.
+    // Nothing is decided by it; a good guess only saves probes.
+    double guess(double a, double b) const noexcept {
+        const std::int32_t step = std::max(1, v_.nk / 256);
+        double sampled = 0, all = 0;
+        for (std::int32_t k = 0; k < v_.nk; ++k) {
+            all += v_.weight[k];
+            if (k % step == 0) sampled += v_.weight[k];
         }
+        if (!(sampled > 0)) return a / 2 + b / 2;
+        const auto count = [&](double level) {
+            double c = 0;
+            for (std::int32_t k = 0; k < v_.nk; k += step)
+                for (std::int32_t s = 0; s < v_.nspin; ++s) {
+                    const double* e = v_.energy + s + k * v_.kpoint_stride;
+                    std::int32_t below = 0;
+                    if (survey_.ascending(static_cast<std::size_t>(k) * static_cast<std::size_t>(v_.nspin) +
+                                          static_cast<std::size_t>(s))) {
+                        for (std::int32_t hi = v_.nband; below < hi;) {
+                            const std::int32_t mid = below + (hi - below) / 2;
+                            if (e[mid * v_.band_stride] < level) {
+                                below = mid + 1;
+                            } else {
+                                hi = mid;
+                            }
+                        }
+                    } else {
+                        for (std::int32_t band = 0; band < v_.nband; ++band) below += e[band * v_.band_stride] < level;
+                    }
+                    c += v_.weight[k] * below;
+                }
+            return c * kernel_.g * all / sampled;
+        };
+        for (int i = 0; i < 64 && b - a > kernel_.kT; ++i) {
+            const double m = a / 2 + b / 2;
+            (count(m) < target_ ? a : b) = m;
+        }
+        return a / 2 + b / 2;
     }
 
     // Safeguarded Newton steps on the approximate count, from `start`: each probe lies
-    // strictly inside the range of levels not yet decided (its midpoint when Newton's step
-    // would leave it), and is aimed a little past the root on the side the last probe was
-    // not, so that successive probes decide both sides.  Stops when the undecided range is
-    // a few times the width the counts' uncertainty allows, or after max_probes.
-    void newton(double start, search_result& r) {
-        constexpr int max_probes = 8;
+    // strictly inside the range of levels of [a, b] not yet decided (its midpoint when
+    // Newton's step would leave it), and is aimed a little past the root on the side the
+    // last probe was not, so that successive probes decide both sides.  Stops when the
+    // undecided range is a few times the width the counts' uncertainty allows, or after
+    // max_probes.
+    void newton(double start, double a, double b, search_result& r) {
+        constexpr int max_probes = 12;
         double p = start;
         for (int probe = 0; probe < max_probes; ++probe) {
-            // Probes stay inside the window the near states serve.
-            double x = std::max(window_lo_, below_up_to_), y = std::min(window_hi_, above_from_);
+            double x = std::max(a, below_up_to_), y = std::min(b, above_from_);
             if (!(p > x && p < y)) p = x / 2 + y / 2;
             if (!(p > x && p < y)) return;  // no double left between them
-            const auto ap = detail::approximate_count(*near_, kernel_, p, histogram_.g_weight());
+            near_->place(p, p, detail::near_states::cut::approximate);
+            const auto ap = detail::approximate_count(*near_, kernel_, p, survey_.g_weight());
             ++r.approximations;
             learn(p, ap.count, ap.error, &search_result::approximate);
-            x = std::max(window_lo_, below_up_to_);
-            y = std::min(window_hi_, above_from_);
+            x = std::max(a, below_up_to_);
+            y = std::min(b, above_from_);
             const double uncertainty = tolerance_ +
                                        std::fabs(ap.count) * (ap.error.relative + exact_error_.relative) +
                                        ap.error.absolute + exact_error_.absolute;
@@ -209,12 +217,11 @@ private:
 
     band_view v_;
     occupation kernel_;
-    detail::energy_histogram histogram_;
+    detail::energy_survey survey_;
     double target_, tolerance_;
     detail::count_error exact_error_;
     detail::decision_rule rule_;
     std::optional<detail::near_states> near_;
-    double window_lo_ = 0, window_hi_ = 0;  // the levels near_ serves
     double below_up_to_ = -infinity, above_from_ = infinity;
     std::int64_t search_result::*below_source_ = &search_result::exact;
     std::int64_t search_result::*above_source_ = &search_result::exact;

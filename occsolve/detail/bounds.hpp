@@ -20,6 +20,25 @@
 //    g e^(-40 (1 - 3u)) < 4.3e-18 g of it.  So for every state
 //        |t~ - t| <= rho t + c0 g,   c0 = 4.3e-18.
 //
+// 1b. One state, approximately.  The approximate count takes x^ = fl(fl(e - l) * fl(1/kT)),
+//    within 3u + O(u^2) of x relatively, so e^(x^ - x) lies within 120.2u of 1 for
+//    |x| <= 40 (1 + 3u), and a polynomial exp in place of the C library's: x = n ln2 + r,
+//    n the nearest integer to x log2(e), |r| <= ln2/2 + 1e-15 < 0.3466; x - n ln2_hi is
+//    exact (n ln2_hi is, ln2_hi having 33 significant bits, and the two are within a
+//    factor 2 of each other, or n = 0), subtracting n ln2_lo costs at most 2u relatively
+//    in e^r; the Taylor polynomial of degree 11 falls short of e^r by at most
+//    0.3466^12/12! / e^-0.3466 < 1.1e-14 < 100u relatively; Horner's 22 roundings and the
+//    coefficients' own give at most 2 * 11u * e^0.3466/e^-0.3466 + 11u < 56u; scaling by
+//    2^n is exact (the result is normal for |x| <= 50).  So the polynomial exp is within
+//    160u of e^x, and we take 200u.  Then 1 + E and the division add 2u, as in (1):
+//        |t^ - t| <= rho^ t + c0 g,   rho^ = 120.2u + 200u + 4u < 330u, taken as 340u.
+//    Beyond the cut-offs the formula, exact or not, lies within c0 g of 0 or g, so the
+//    approximate count may evaluate any state, cut off or not, with the formula.  It
+//    takes states with x^ < -30 as exactly g and those with x^ > 30 as 0: the true
+//    occupation lies within g e^(-30 (1 - 3u)) < 9.4e-14 g of that (c0^ = 9.4e-14), which
+//    for a band structure of total weight W g is far below the tolerance at the scale of
+//    the counts compared, and a quarter fewer states are evaluated.
+//
 // 2. A sum.  A sum of non-negative numbers in which each number passes through at most n
 //    roundings (additions, and the product with its weight) lies within gamma(n) of the
 //    true sum, relatively, whatever the order: gamma(n) = n u / (1 - n u) (the standard
@@ -44,12 +63,6 @@
 //    floating point with their left sides inflated and right sides deflated by 8u, more
 //    than their dozen roundings can move them.
 //
-// 5. Histogram bounds.  A state more than 40 kT + m below the level (m = 1e-3 kT +
-//    1e-12 (1 + |e| + |l|), which exceeds the rounding of x~) has x~ < -40 and adds exactly
-//    g; one more than 40 kT + m above adds exactly 0; every other state adds between 0 and
-//    g.  With F the weight of the first kind and N that of all but the second kind, each
-//    summed in some order through at most n_H roundings,
-//        C >= (1 - gamma(n_C)) g F (1 - gamma(n_H)),   C <= (1 + gamma(n_C)) g N (1 + gamma(n_H)).
 #pragma once
 
 #include <cmath>
@@ -62,8 +75,11 @@ inline constexpr double unit_roundoff = 0x1p-53;
 // gamma(n) of 2; n below 2^50.
 inline double gamma(double n) noexcept { return n * unit_roundoff / (1 - n * unit_roundoff); }
 
-inline constexpr double term_rho = 88 * unit_roundoff;  // rho of 1, for terms evaluated with exp
+inline constexpr double term_rho = 88 * unit_roundoff;        // rho of 1, for terms evaluated with exp
+inline constexpr double fast_term_rho = 340 * unit_roundoff;  // rho^ of 1b, with the polynomial exp
 inline constexpr double cutoff_c0 = 4.3e-18;            // c0 of 1
+inline constexpr double approximate_cutoff = 30;        // where the approximate count cuts (1b)
+inline constexpr double approximate_c0 = 9.4e-14;       // c0^ of 1b
 
 // |X - R| <= relative R + absolute  (3).
 struct count_error {
@@ -73,9 +89,9 @@ struct count_error {
 
 // The error of a count whose terms are within (rho, c0) of the true ones and pass through
 // at most `roundings` roundings each; `g_weight` is g times the weight of all states.
-inline count_error error_of_count(double rho, double roundings, double g_weight) noexcept {
+inline count_error error_of_count(double rho, double roundings, double g_weight, double c0 = cutoff_c0) noexcept {
     const double gn = gamma(roundings);
-    return {rho + gn * (1 + rho), (1 + gn) * cutoff_c0 * g_weight};
+    return {rho + gn * (1 + rho), (1 + gn) * c0 * g_weight};
 }
 
 // The decisions of (4) for target T and tolerance tol, against the exact count's error.
@@ -98,10 +114,6 @@ public:
         const double c = (1 - exact_.relative) * r - exact_.absolute;
         return c - slack * std::fabs(c) > above_;
     }
-    // The thresholds the histogram's bounds (5) are compared with.
-    double below_threshold() const noexcept { return below_; }
-    double above_threshold() const noexcept { return above_; }
-
 private:
     static constexpr double slack = 8 * unit_roundoff;
     count_error exact_;

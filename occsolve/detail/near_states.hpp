@@ -2,7 +2,9 @@
 // caller's energies (no copy): in each group (k-point, spin) the states before `first`
 // are full at every level of the window (x~ < -40 at wlo, so at every higher level, the
 // rounded x~ falling as the level rises), the states from `last` on are empty at every
-// level of it (x~ > 40 at whi), and the states between are evaluated.
+// level of it (x~ > 40 at whi), and the states between are evaluated.  For the
+// approximate count the cut lies at 30 kT instead: beyond it a state is within
+// e^-30 g of full or empty (bounds.hpp, 1b), and a quarter fewer states are evaluated.
 //
 // The exact count over these ranges equals the plain count bit for bit at any level of
 // the window: the plain sum of a group starts 0 + g + g + ... over its leading full
@@ -12,7 +14,7 @@
 // then formed in the documented order.
 #pragma once
 
-#include "detail/histogram.hpp"
+#include "detail/survey.hpp"
 #include "detail/occupation.hpp"
 #include "occsolve/core.hpp"
 
@@ -23,12 +25,15 @@ namespace occsolve::detail {
 
 class near_states {
 public:
-    // Every state of every group, until `narrow` is called.  Throws std::bad_alloc.
-    near_states(band_view v, occupation kernel, const energy_histogram& order);
+    // Every state of every group, until `place` is called.  Throws std::bad_alloc.
+    near_states(band_view v, occupation kernel, const energy_survey& order);
 
-    // Shrinks the ranges to the window [wlo, whi] (a window inside every earlier one).
-    // Groups whose bands ascend are cut by bisection, the others by a scan from each end.
-    void narrow(double wlo, double whi);
+    // The ranges for the window [wlo, whi], cut at 40 kT as the exact count needs, or at
+    // 30 kT for the approximate count.  Groups whose bands ascend are cut by bisection
+    // (at first) or by galloping from the previous cut (successive windows of a search
+    // lie close together), the others by a scan from each end.
+    enum class cut { exact, approximate };
+    void place(double wlo, double whi, cut at = cut::exact);
 
     // The exact count at `level`, a level of the window.
     double exact_count(double level) const;
@@ -49,11 +54,20 @@ public:
     // States in all ranges: what an evaluation over them costs.
     std::int64_t size() const noexcept;
 
+    // Asks the processor to fetch a group's states in range ahead of their use.
+    void prefetch(std::size_t group) const noexcept;
+
 private:
+    template <class Predicate>
+    std::int32_t gallop(std::int32_t from, Predicate holds) const;
+    template <class Full, class Empty>
+    void place_with(Full full, Empty empty);
+
     band_view v_;
     occupation kernel_;
     std::vector<char> ascending_;
     std::vector<std::int32_t> first_, last_;
+    bool placed_ = false;  // the ranges hold a window (else every group whole)
     mutable std::vector<double> nel_;  // per spin, scratch of exact_count
 };
 

@@ -74,7 +74,6 @@ struct search_result {
     bool accelerated = false;     // the accelerated path's tables were built
     // How each pass learnt on which side of `electrons` its count lies:
     std::int64_t plain = 0;        // every state evaluated
-    std::int64_t histogram = 0;    // bounds from a histogram of the energies
     std::int64_t approximate = 0;  // an approximate count, at this level or one beyond it, and its error bound
     std::int64_t exact = 0;        // the exact count, at this level or (with its error bound) one beyond it
     // Counts evaluated over the states near the level:
