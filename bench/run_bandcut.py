@@ -43,6 +43,8 @@ def main():
     ap.add_argument("--bands", type=int, default=200)
     ap.add_argument("--rounds", type=int, default=7)
     ap.add_argument("--also", action="append", default=[], metavar="NAME=PATH")
+    ap.add_argument("--long-line", type=int, default=256, metavar="MB",
+                    help="also measure bandcut's peak memory on a listing holding one line of MB megabytes")
     args = ap.parse_args()
 
     build = os.path.abspath(args.build)
@@ -101,6 +103,28 @@ def main():
             print(f"{name} / bandcut: {med[name] / b:5.2f}x")
     print(f"bandcut peak memory: {peak['bandcut'] / 1024:.1f} MiB; band table {table_mib:.1f} MiB + 64 MiB allowed")
     print(f"same FS.bsxf as the straightforward implementation: {'yes' if same else 'NO'}")
+    if args.long_line:
+        long_line(build, data, args.long_line)
+
+
+def long_line(build, data, mb):
+    """Peak memory of a run whose listing holds one line of `mb` megabytes: the reader's
+    buffer doubles as the line grows, so about twice the line at most."""
+    folder = os.path.join(data, "long_line")
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.join(folder, "OUTCAR")
+    size = mb * 2**20
+    if not os.path.exists(path) or os.path.getsize(path) < size:
+        with open(path, "wb") as f:
+            f.write(b"   k-points NKPTS =      1   number of bands NBANDS=      1\n"
+                    b"  direct lattice vectors                 reciprocal lattice vectors\n"
+                    b"     1.0 0.0 0.0   1.0 0.0 0.0\n     0.0 1.0 0.0   0.0 1.0 0.0\n     0.0 0.0 1.0   0.0 0.0 1.0\n")
+            chunk = b"\0" * 2**20
+            for _ in range(mb):
+                f.write(chunk)
+            f.write(b"\n E-fermi : 0\n\n\n k-point 1 : 0 0 0\n heads\n 1 1.0 2.0\n")
+    _, rss = run([os.path.join(build, "bandcut/bandcut"), "1", "1", "1", "0.5"], folder)
+    print(f"a line of {mb} MiB: bandcut's peak memory {rss / 1024:.0f} MiB, {rss / 1024 / mb:.2f} x the line")
 
 
 if __name__ == "__main__":
