@@ -1,8 +1,12 @@
 #include "listing.hpp"
 
+#include "band_line.hpp"
 #include "convert.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <bit>
@@ -15,26 +19,6 @@ namespace bandcut {
 
 namespace {
 
-// Blanks within a line: what scanf skips, but for the newline that ends the line.
-constexpr bool is_line_blank(char c) { return c != '\n' && is_blank(c); }
-
-static_assert(std::endian::native == std::endian::little, "the 8-byte scans number bytes from the low end");
-
-std::uint64_t load8(const char* p) {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    return word;
-}
-
-// Past the blanks at p.  Band lines are mostly runs of spaces, skipped eight at a time.
-const char* skip_line_blanks(const char* p) {
-    constexpr std::uint64_t spaces = 0x2020202020202020u;
-    for (std::uint64_t x; (x = load8(p) ^ spaces) == 0;) p += 8;
-    p += std::countr_zero(load8(p) ^ spaces) / 8;
-    while (is_line_blank(*p)) ++p;
-    return p;
-}
-
 // Hands out the lines of a stream, each whole whatever its length (real listings hold
 // lines of hundreds of kilobytes of NUL bytes), reading the stream in large blocks.  The
 // buffered text is always followed by a '\n' and some padding, so that a caller may
@@ -44,7 +28,8 @@ const char* skip_line_blanks(const char* p) {
 // be overwritten.
 class line_reader {
 public:
-    line_reader(std::FILE* in, std::size_t buffer) : in_(in), capacity_(std::max<std::size_t>(buffer, 16)) {}
+    line_reader(std::FILE* in, std::size_t buffer)
+        : in_(in), fd_(fileno(in)), capacity_(std::max<std::size_t>(buffer, 16)) {}
 
     // The next line without its newline, valid until the next call; false at the end of
     // the stream or when the stream fails (then `trouble()` says why).
@@ -74,6 +59,18 @@ public:
     // Whether the line last handed out ended at the end of the stream, without its
     // newline: in the middle of the data, that is a cut file.
     bool unterminated() const { return unterminated_; }
+
+    // The buffered text from the next line on, and how many bytes of it there are (more
+    // are readable: the padding); `skip` then hands out the first line of `length` bytes
+    // and its newline without looking at it again.
+    const char* peek(std::size_t& held) const {
+        held = end_ - begin_;
+        return buffer_ ? buffer_.get() + begin_ : nullptr;
+    }
+    void skip(std::size_t length) {
+        begin_ += length + 1;
+        ++number_;
+    }
 
     // How often `marker` occurs in the rest of the stream, found by a plain search of the
     // buffered text (no line splitting); afterwards the stream is at its end.
@@ -115,13 +112,32 @@ private:
             capacity_ *= 2;
         }
         const std::size_t wanted = capacity_ - end_;
-        const std::size_t got = std::fread(buffer_.get() + end_, 1, wanted, in_);
+        std::size_t got = 0;
+        const bool failed = !read_into(buffer_.get() + end_, wanted, got);
         end_ += got;
         // The sentinel, and defined bytes for an 8-byte read that starts at it.
         std::memset(buffer_.get() + end_, '\n', padding);
-        if (got < wanted) {
-            at_end_ = true;
-            if (std::ferror(in_)) return fault("a read error");
+        if (failed) return fault("a read error");
+        if (got < wanted) at_end_ = true;
+        return true;
+    }
+
+    // Fills `size` bytes at `to` unless the stream ends first.  Straight from the file
+    // descriptor where there is one (the buffer, small enough to stay in the processor's
+    // second-level cache, is where the kernel copies to), else through the stream.
+    bool read_into(char* to, std::size_t size, std::size_t& got) {
+        if (fd_ < 0) {
+            got = std::fread(to, 1, size, in_);
+            return !std::ferror(in_);
+        }
+        while (got < size) {
+            const ssize_t n = ::read(fd_, to + got, size - got);
+            if (n == 0) break;
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            got += static_cast<std::size_t>(n);
         }
         return true;
     }
@@ -132,8 +148,9 @@ private:
     }
 
     std::FILE* in_;
+    int fd_;
     std::size_t capacity_;
-    static constexpr std::size_t padding = 16;  // the sentinel and what an 8-byte read past it touches
+    static constexpr std::size_t padding = 32;  // the sentinel and what reads of up to 16 bytes past it touch
     std::unique_ptr<char[]> buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
@@ -177,24 +194,6 @@ std::size_t stream_size(std::FILE* in) {
     if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0)
         return static_cast<std::size_t>(st.st_size);
     return std::size_t{64} << 20;
-}
-
-// "%f" from p to the line's end at `end`; false when no energy stands there.
-bool energy_at(const char* p, const char* end, float& energy) {
-    return detail::plain_decimal(p, end, energy) || line_scanner({p, static_cast<std::size_t>(end - p)}).real(energy);
-}
-
-// "%d%f" over a band line "band-number energy occupation" that ends at `end` (where a
-// '\n' stands).  The band number must be there but is not kept (the energy's column is
-// its position in the block); the occupation is not read.  False when the number or the
-// energy is missing.
-bool band_energy(const char* p, const char* end, float& energy) {
-    p = skip_line_blanks(p);
-    p += (*p == '+' || *p == '-');
-    if (!is_digit(*p)) return false;
-    while (is_digit(*++p)) {
-    }
-    return energy_at(skip_line_blanks(p), end, energy);
 }
 
 bool contains(std::string_view line, std::string_view marker) {
@@ -433,10 +432,19 @@ private:
             if (!row && nbands > 0) return fail(too_large());
             row += k * nbands;
             for (std::size_t b = 0; b < nbands; ++b) {
+                // The usual shape, from the last line's positions; else the exact way,
+                // which teaches the shape anew.
+                std::size_t held = 0;
+                const char* ahead = lines_.peek(held);
+                if (shape_.length && held > shape_.length && fixed_band_line(ahead, shape_, row[b])) {
+                    lines_.skip(shape_.length);
+                    continue;
+                }
                 if (!next(line_)) return ended("inside " + block(k));
                 if (!band_energy(line_.data(), line_.data() + line_.size(), row[b]))
                     return fail("band line without an energy");
                 if (auto failure = cut(k)) return failure;
+                learn_shape(row[b]);
             }
             // The separator; a listing may end before it, but not inside it.
             if (next(line_)) {
@@ -448,10 +456,15 @@ private:
         return std::nullopt;
     }
 
+    // Takes the band line just read the exact way as the shape of the next ones, if it has
+    // the usual shape and the fast path reads it to the same value.
+    void learn_shape(float value) { shape_ = learn_band_shape(line_, value); }
+
     line_reader lines_;
     std::FILE* echo_;
     listing& out_;
     std::size_t file_size_;
+    band_shape shape_;
     std::string_view line_;
     section_reader sections_;
 };

@@ -48,7 +48,7 @@ namespace {
 typedef double four __attribute__((vector_size(32)));
 typedef std::int64_t four_bits __attribute__((vector_size(32)));
 
-[[gnu::always_inline]] inline four exp_four(four x) noexcept {
+[[gnu::always_inline]] inline void exp_four(const four& x, four& out) noexcept {
     const four shifted = x * 1.4426950408889634 + 0x1.8p52;
     const four n = shifted - 0x1.8p52;
     const four r = (x - n * 6.93147180369123816490e-01) - n * 1.90821492927058770002e-10;
@@ -63,7 +63,7 @@ typedef std::int64_t four_bits __attribute__((vector_size(32)));
     p = p * r + 0.5;
     p = p * r + 1.0;
     p = p * r + 1.0;
-    return p * reinterpret_cast<four>((reinterpret_cast<four_bits>(shifted) + 1023) << 52);
+    out = p * reinterpret_cast<four>((reinterpret_cast<four_bits>(shifted) + 1023) << 52);
 }
 
 // The terms of states e[0], e[stride], ... e[(n - 1) stride] at `level`: their sum and the
@@ -80,7 +80,9 @@ struct sums {
         x = (x - level) * inverse;
         x = x < -50.0 ? -50.0 : x;
         x = x > 50.0 ? 50.0 : x;
-        const four term = g / (exp_four(x) + 1.0);
+        four power;
+        exp_four(x, power);
+        const four term = g / (power + 1.0);
         t += term;
         d += term * (g - term);
     };

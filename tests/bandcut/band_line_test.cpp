@@ -1,0 +1,143 @@
+#include "band_line.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using bandcut::band_shape;
+
+// A line in a buffer as the reader holds it: its newline, then readable padding.
+struct held_line {
+    std::string text;
+    explicit held_line(const std::string& line) : text(line + "\n" + std::string(32, '\n')) {}
+    const char* data() const { return text.data(); }
+    std::string_view line() const { return {text.data(), text.find('\n')}; }
+    explicit held_line(const char* line) : held_line(std::string(line)) {}
+};
+
+std::uint32_t bits(float x) { return std::bit_cast<std::uint32_t>(x); }
+
+// The exact "%d%f" of a band line; false when it has no energy.
+bool exact(const held_line& l, float& energy) {
+    return bandcut::band_energy(l.data(), l.data() + l.line().size(), energy);
+}
+
+const std::string usual = "      1      -9.0000      2.00000";
+const band_shape shape{usual.size(), 15};
+
+TEST(band_line, the_usual_shape_is_learnt) {
+    const held_line l(usual);
+    float e = 0;
+    ASSERT_TRUE(exact(l, e));
+    const auto s = bandcut::learn_band_shape(l.line(), e);
+    EXPECT_EQ(s.length, 33u);
+    EXPECT_EQ(s.point, 15u);
+}
+
+// Lines the fast way must read (to the exact way's bits) and lines it must leave to the
+// exact way, all of the usual line's length and point.
+TEST(band_line, shapes_taken_and_refused) {
+    using namespace std::string_literals;
+    const struct {
+        std::string line;
+        bool taken;
+    } cases[] = {
+        {"      1      -9.0000      2.00000"s, true},
+        {"    400      12.3456      0.00000"s, true},
+        {"      7       0.0000      2.00000"s, true},
+        {"      7      -0.0000      2.00000"s, true},   // a negative zero
+        {"1234567    1677.7216      2.00000"s, true},   // a mantissa of 2^24
+        {"1234567    1677.7217      2.00000"s, false},  // beyond 2^24: the exact way rounds it
+        {"      1       1.0000-0.00100   00"s, false},   // the occupation against the energy
+        {"     +1      -9.0000      2.00000"s, false},  // a signed band number
+        {"     -1      -9.0000      2.00000"s, false},
+        {"  1   1      -9.0000      2.00000"s, false},  // two numbers: %d takes the first
+        {"      1     +-9.0000      2.00000"s, false},
+        {"      1      +9.0000      2.00000"s, false},  // a plus: the exact way takes it
+        {"      1     - 9.0000      2.00000"s, false},
+        {"      1      -9.000e      2.00000"s, false},
+        {"      1      -9.0000e     2.00000"s, false},  // an exponent letter after the decimals
+        {"      1      -9.00001     2.00000"s, false},  // a fifth decimal
+        {"      1\t     -9.0000      2.00000"s, false}, // a tab: a blank to %d, not to the fast way
+        {"      1      -9.0000\t     2.00000"s, false},
+        {"      1      -9.0000      2.0000\r"s, true},  // a CR in the occupation's place: ignored
+        {"      1     \0-9.0000      2.00000"s, false},
+        {"      1      -9.0000      2.00"s + std::string(2, '\0') + "0", true},  // NULs in the occupation: %f stops first
+        {"       1     -9.0000      2.00000"s, false},  // the band number runs into the energy's field
+        {"             -9.0000      2.00000"s, false},  // no band number
+        {"      1      -9.    0     2.00000"s, false},
+        {"      1 0000001.0000      2.00000"s, true},   // seven integer digits
+        {"      1-0000001.0000      2.00000"s, true},   // %d stops at the minus
+        {"      100000001.0000      2.00000"s, false},  // eight: %d takes them with the band number
+        {"      1      -9.0000      2.0000"s, false},   // one byte short
+        {"      1      -9.0000      2.000000"s, false}, // one byte long
+    };
+    for (const auto& c : cases) {
+        const held_line l(c.line);
+        float fast = -1, slow = -1;
+        const bool took = bandcut::fixed_band_line(l.data(), shape, fast);
+        EXPECT_EQ(took, c.taken) << &c - cases << ": " << c.line;
+        if (took) {
+            ASSERT_TRUE(exact(l, slow)) << c.line;
+            EXPECT_EQ(bits(fast), bits(slow)) << c.line;
+        }
+    }
+}
+
+TEST(band_line, a_shorter_line_is_no_line_of_the_shape) {
+    // A line shorter than the last, followed by one that ends where the shape expects the
+    // newline: a newline anywhere after the energy must stop the fast way.
+    for (std::size_t at = 20; at < usual.size(); ++at) {
+        std::string two = usual;
+        two[at] = '\n';
+        const held_line l(two);
+        float e = 0;
+        EXPECT_FALSE(bandcut::fixed_band_line(l.data(), shape, e)) << at;
+    }
+}
+
+// A randomised corpus of band lines, most of the usual shape, a quarter perturbed by one
+// byte: wherever the fast way reads a line it gives the exact way's bits; it reads every
+// untouched line of the usual shape, and some perturbed lines too (a digit for a digit).
+TEST(band_line, random_lines_agree_with_the_exact_way) {
+    std::mt19937_64 rng(2024);
+    const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    int usual_lines = 0, taken_usual = 0, taken_perturbed = 0;
+    for (int i = 0; i < 200000; ++i) {
+        char energy[32];
+        const double magnitude = std::ldexp(static_cast<double>(rng() % 100000000), -14 - pick(30));
+        std::snprintf(energy, sizeof energy, "%13.4f", pick(2) ? -magnitude : magnitude);
+        char line[96];
+        std::snprintf(line, sizeof line, "%7d%s%13.5f", 1 + pick(9999), energy, pick(3) ? 2.0 : -0.001);
+        std::string text(line);
+        // Of the usual shape, and no more than 2^24 units of the last decimal.
+        const bool usual_shape =
+            text.size() == usual.size() && text[15] == '.' && std::fabs(std::atof(energy)) <= 1677.7216;
+        const bool perturbed = pick(4) == 0;
+        if (perturbed) {
+            const char alphabet[] = " -+.0123456789eE\t\r\0xyz";
+            text[static_cast<std::size_t>(pick(static_cast<int>(text.size())))] = alphabet[pick(sizeof alphabet - 1)];
+        }
+        usual_lines += usual_shape && !perturbed;
+        const held_line l(text);
+        float fast = -1, slow = -1;
+        if (!bandcut::fixed_band_line(l.data(), shape, fast)) continue;
+        taken_usual += usual_shape && !perturbed;
+        taken_perturbed += perturbed;
+        ASSERT_TRUE(exact(l, slow)) << text;
+        ASSERT_EQ(bits(fast), bits(slow)) << text;
+    }
+    EXPECT_GT(usual_lines, 100000);
+    EXPECT_EQ(taken_usual, usual_lines);  // the fast way did the work
+    EXPECT_GT(taken_perturbed, 1000);     // and met lines it had to check closely
+}
+
+}  // namespace
