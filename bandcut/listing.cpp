@@ -61,15 +61,15 @@ public:
     bool unterminated() const { return unterminated_; }
 
     // The buffered text from the next line on, and how many bytes of it there are (more
-    // are readable: the padding); `skip` then hands out the first line of `length` bytes
-    // and its newline without looking at it again.
+    // are readable: the padding); `skip` then hands out the first `lines` lines, `bytes`
+    // bytes with their newlines, without looking at them again.
     const char* peek(std::size_t& held) const {
         held = end_ - begin_;
         return buffer_ ? buffer_.get() + begin_ : nullptr;
     }
-    void skip(std::size_t length) {
-        begin_ += length + 1;
-        ++number_;
+    void skip(std::size_t lines, std::size_t bytes) {
+        begin_ += bytes;
+        number_ += lines;
     }
 
     // How often `marker` occurs in the rest of the stream, found by a plain search of the
@@ -432,19 +432,25 @@ private:
             if (!row && nbands > 0) return fail(too_large());
             row += k * nbands;
             for (std::size_t b = 0; b < nbands; ++b) {
-                // The usual shape, from the last line's positions; else the exact way,
-                // which teaches the shape anew.
-                std::size_t held = 0;
-                const char* ahead = lines_.peek(held);
-                if (shape_.length && held > shape_.length && fixed_band_line(ahead, shape_, row[b])) {
-                    lines_.skip(shape_.length);
-                    continue;
+                // Lines of the usual shape, read in place as far as the buffer holds them;
+                // then one line the exact way, which teaches the shape anew.
+                if (shape_.length) {
+                    std::size_t held = 0, taken = 0;
+                    const char* const ahead = lines_.peek(held);
+                    const char* p = ahead;
+                    const std::size_t step = shape_.length + 1;
+                    for (; b < nbands && held > shape_.length && fast_band_line(p, shape_, row[b]); ++b, ++taken) {
+                        p += step;
+                        held -= step;
+                    }
+                    lines_.skip(taken, static_cast<std::size_t>(p - ahead));
+                    if (b == nbands) break;
                 }
                 if (!next(line_)) return ended("inside " + block(k));
                 if (!band_energy(line_.data(), line_.data() + line_.size(), row[b]))
                     return fail("band line without an energy");
                 if (auto failure = cut(k)) return failure;
-                learn_shape(row[b]);
+                shape_ = learn_band_shape(line_, row[b]);
             }
             // The separator; a listing may end before it, but not inside it.
             if (next(line_)) {
@@ -455,10 +461,6 @@ private:
         if (spin == 0) out_.kpoint = coordinates.release();
         return std::nullopt;
     }
-
-    // Takes the band line just read the exact way as the shape of the next ones, if it has
-    // the usual shape and the fast path reads it to the same value.
-    void learn_shape(float value) { shape_ = learn_band_shape(line_, value); }
 
     line_reader lines_;
     std::FILE* echo_;

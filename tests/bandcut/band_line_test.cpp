@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -31,15 +33,40 @@ bool exact(const held_line& l, float& energy) {
 }
 
 const std::string usual = "      1      -9.0000      2.00000";
-const band_shape shape{usual.size(), 15};
 
-TEST(band_line, the_usual_shape_is_learnt) {
+// The shape learnt from the usual line, its pattern that line's.
+band_shape learnt() {
     const held_line l(usual);
     float e = 0;
-    ASSERT_TRUE(exact(l, e));
-    const auto s = bandcut::learn_band_shape(l.line(), e);
+    if (!exact(l, e)) return {};
+    return bandcut::learn_band_shape(l.line(), e);
+}
+
+// Reads a line the fast way with shape s, and tells whether it matched the pattern the
+// shape had (the path that reads only the digits).
+bool fast(const held_line& l, band_shape& s, float& energy, bool& by_pattern) {
+    char before[sizeof s.pattern];
+    std::memcpy(before, s.pattern, sizeof before);
+    const bool took = bandcut::fast_band_line(l.data(), s, energy);
+    by_pattern = took && std::memcmp(before, s.pattern, sizeof before) == 0;
+    return took;
+}
+
+TEST(band_line, the_usual_shape_is_learnt) {
+    const auto s = learnt();
     EXPECT_EQ(s.length, 33u);
     EXPECT_EQ(s.point, 15u);
+    // The line its pattern came from is read by the pattern; a fresh shape has no pattern.
+    band_shape copy = s;
+    float e = 0;
+    bool by_pattern = false;
+    EXPECT_TRUE(fast(held_line(usual), copy, e, by_pattern));
+    EXPECT_TRUE(by_pattern);
+    band_shape fresh;
+    fresh.length = s.length;
+    fresh.point = s.point;
+    EXPECT_TRUE(fast(held_line(usual), fresh, e, by_pattern));
+    EXPECT_FALSE(by_pattern);
 }
 
 // Lines the fast way must read (to the exact way's bits) and lines it must leave to the
@@ -80,64 +107,95 @@ TEST(band_line, shapes_taken_and_refused) {
         {"      1      -9.0000      2.0000"s, false},   // one byte short
         {"      1      -9.0000      2.000000"s, false}, // one byte long
     };
+    // Each line three ways: with the usual line's pattern (a line that differs is checked
+    // in full), again with the pattern it left, and with the pattern the previous case
+    // left, as a reader carries it from line to line.
+    const band_shape usual_shape = learnt();
+    band_shape carried = usual_shape;
+    int by_pattern_taken = 0;
     for (const auto& c : cases) {
         const held_line l(c.line);
-        float fast = -1, slow = -1;
-        const bool took = bandcut::fixed_band_line(l.data(), shape, fast);
-        EXPECT_EQ(took, c.taken) << &c - cases << ": " << c.line;
-        if (took) {
-            ASSERT_TRUE(exact(l, slow)) << c.line;
-            EXPECT_EQ(bits(fast), bits(slow)) << c.line;
+        band_shape own = usual_shape;
+        float slow = -1;
+        const bool has_energy = exact(l, slow);
+        for (band_shape* s : {&own, &own, &carried}) {
+            float e = -1;
+            bool by_pattern = false;
+            const bool took = fast(l, *s, e, by_pattern);
+            by_pattern_taken += by_pattern;
+            EXPECT_EQ(took, c.taken) << &c - cases << ": " << c.line;
+            if (took) {
+                ASSERT_TRUE(has_energy) << c.line;
+                EXPECT_EQ(bits(e), bits(slow)) << c.line;
+            }
         }
     }
+    EXPECT_GT(by_pattern_taken, 12);
 }
 
 TEST(band_line, a_shorter_line_is_no_line_of_the_shape) {
     // A line shorter than the last, followed by one that ends where the shape expects the
-    // newline: a newline anywhere after the energy must stop the fast way.
+    // newline: a newline anywhere after the energy must stop the fast way, whose pattern
+    // does not reach there.
     for (std::size_t at = 20; at < usual.size(); ++at) {
         std::string two = usual;
         two[at] = '\n';
-        const held_line l(two);
+        band_shape s = learnt();
         float e = 0;
-        EXPECT_FALSE(bandcut::fixed_band_line(l.data(), shape, e)) << at;
+        EXPECT_FALSE(bandcut::fast_band_line(held_line(two).data(), s, e)) << at;
     }
 }
 
-// A randomised corpus of band lines, most of the usual shape, a quarter perturbed by one
-// byte: wherever the fast way reads a line it gives the exact way's bits; it reads every
-// untouched line of the usual shape, and some perturbed lines too (a digit for a digit).
+// A randomised corpus laid out like a listing's blocks (band numbers counting up, sorted
+// energies, so that consecutive lines mostly share their pattern), a quarter of the lines
+// perturbed by one byte, read with one shape carried from line to line: wherever the fast
+// way reads a line it gives the exact way's bits; it reads every untouched line of the
+// usual shape, most by the pattern, and some perturbed lines too (a digit for a digit).
 TEST(band_line, random_lines_agree_with_the_exact_way) {
     std::mt19937_64 rng(2024);
     const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    int usual_lines = 0, taken_usual = 0, taken_perturbed = 0;
-    for (int i = 0; i < 200000; ++i) {
-        char energy[32];
-        const double magnitude = std::ldexp(static_cast<double>(rng() % 100000000), -14 - pick(30));
-        std::snprintf(energy, sizeof energy, "%13.4f", pick(2) ? -magnitude : magnitude);
-        char line[96];
-        std::snprintf(line, sizeof line, "%7d%s%13.5f", 1 + pick(9999), energy, pick(3) ? 2.0 : -0.001);
-        std::string text(line);
-        // Of the usual shape, and no more than 2^24 units of the last decimal.
-        const bool usual_shape =
-            text.size() == usual.size() && text[15] == '.' && std::fabs(std::atof(energy)) <= 1677.7216;
-        const bool perturbed = pick(4) == 0;
-        if (perturbed) {
-            const char alphabet[] = " -+.0123456789eE\t\r\0xyz";
-            text[static_cast<std::size_t>(pick(static_cast<int>(text.size())))] = alphabet[pick(sizeof alphabet - 1)];
+    int usual_lines = 0, taken_usual = 0, taken_perturbed = 0, by_pattern_count = 0;
+    band_shape s = learnt();
+    for (int block = 0; block < 3000; ++block) {
+        const int first_band = 1 + pick(9999), scale = 14 + pick(30);
+        std::vector<double> energies(64);
+        for (auto& e : energies) {
+            const double magnitude = std::ldexp(static_cast<double>(rng() % 100000000), -scale);
+            e = pick(3) ? magnitude : -magnitude;
         }
-        usual_lines += usual_shape && !perturbed;
-        const held_line l(text);
-        float fast = -1, slow = -1;
-        if (!bandcut::fixed_band_line(l.data(), shape, fast)) continue;
-        taken_usual += usual_shape && !perturbed;
-        taken_perturbed += perturbed;
-        ASSERT_TRUE(exact(l, slow)) << text;
-        ASSERT_EQ(bits(fast), bits(slow)) << text;
+        std::sort(energies.begin(), energies.end());
+        for (std::size_t j = 0; j < energies.size(); ++j) {
+            char energy[32];
+            std::snprintf(energy, sizeof energy, "%13.4f", energies[j]);
+            char line[96];
+            std::snprintf(line, sizeof line, "%7d%s%13.5f", first_band + static_cast<int>(j), energy,
+                          pick(3) ? 2.0 : -0.001);
+            std::string text(line);
+            // Of the usual shape, and no more than 2^24 units of the last decimal.
+            const bool usual_shape =
+                text.size() == usual.size() && text[15] == '.' && std::fabs(std::atof(energy)) <= 1677.7216;
+            const bool perturbed = pick(4) == 0;
+            if (perturbed) {
+                const char alphabet[] = " -+.0123456789eE\t\r\0xyz";
+                text[static_cast<std::size_t>(pick(static_cast<int>(text.size())))] =
+                    alphabet[pick(sizeof alphabet - 1)];
+            }
+            usual_lines += usual_shape && !perturbed;
+            const held_line l(text);
+            float e = -1, slow = -1;
+            bool by_pattern = false;
+            if (!fast(l, s, e, by_pattern)) continue;
+            taken_usual += usual_shape && !perturbed;
+            taken_perturbed += perturbed;
+            by_pattern_count += by_pattern;
+            ASSERT_TRUE(exact(l, slow)) << text;
+            ASSERT_EQ(bits(e), bits(slow)) << text;
+        }
     }
     EXPECT_GT(usual_lines, 100000);
-    EXPECT_EQ(taken_usual, usual_lines);  // the fast way did the work
-    EXPECT_GT(taken_perturbed, 1000);     // and met lines it had to check closely
+    EXPECT_EQ(taken_usual, usual_lines);          // the fast way did the work
+    EXPECT_GT(by_pattern_count, usual_lines / 2);  // mostly by the last line's pattern
+    EXPECT_GT(taken_perturbed, 1000);             // and met lines it had to check closely
 }
 
 }  // namespace
