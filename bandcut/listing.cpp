@@ -3,6 +3,7 @@
 #include "band_line.hpp"
 #include "convert.hpp"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -160,6 +161,22 @@ private:
     const char* trouble_ = nullptr;
 };
 
+}  // namespace
+
+void* allocate_table(std::size_t bytes) noexcept {
+    constexpr std::size_t huge = std::size_t{2} << 20;  // the processor's large page
+    if (bytes < huge) return std::malloc(bytes ? bytes : 1);
+    const std::size_t rounded = (bytes + huge - 1) / huge * huge;
+    void* p = std::aligned_alloc(huge, rounded);
+#ifdef MADV_HUGEPAGE
+    // Advice only: where the system has no huge pages to give, the table is in small ones.
+    if (p) madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+    return p;
+}
+
+namespace {
+
 // A table of `limit` entries that is given memory as the listing fills it, up to what the
 // listing can hold: the counts a listing claims never make bandcut take more memory than
 // its file could fill (each band line takes at least four bytes: "1 1" and a newline).
@@ -173,18 +190,18 @@ public:
     T* room(std::size_t n) {
         if (n <= capacity_) return data_.get();
         const std::size_t grown = std::min(limit_, std::max({n, first_, 2 * capacity_}));
-        std::unique_ptr<T[]> larger(new (std::nothrow) T[grown]);
+        table_ptr<T> larger = make_table<T>(grown);
         if (!larger) return nullptr;
         if (capacity_) std::memcpy(larger.get(), data_.get(), capacity_ * sizeof(T));
         data_ = std::move(larger);
         capacity_ = grown;
         return data_.get();
     }
-    std::unique_ptr<T[]> release() { return std::move(data_); }
+    table_ptr<T> release() { return std::move(data_); }
 
 private:
     std::size_t limit_, first_, capacity_ = 0;
-    std::unique_ptr<T[]> data_;
+    table_ptr<T> data_;
 };
 
 // The bytes a regular file holds, or a default for a stream whose size cannot be known.

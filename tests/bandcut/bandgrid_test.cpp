@@ -28,7 +28,7 @@ listing make_listing(std::int32_t nkpts, std::int32_t nbands, const std::vector<
     l.nspin = nspin;
     const auto per_spin = static_cast<std::size_t>(nkpts) * static_cast<std::size_t>(nbands);
     for (int s = 0; s < nspin; ++s) {
-        l.eband[static_cast<std::size_t>(s)].reset(new float[per_spin]);
+        l.eband[static_cast<std::size_t>(s)] = bandcut::make_table<float>(per_spin);
         std::copy_n(e.begin() + static_cast<std::ptrdiff_t>(s * per_spin), per_spin, l.eband[static_cast<std::size_t>(s)].get());
     }
     l.reciprocal = {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};

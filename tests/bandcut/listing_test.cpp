@@ -316,6 +316,28 @@ TEST(listing, claimed_counts_take_no_memory) {
     EXPECT_EQ(claimed.failure->what, "band line without an energy");  // the third band line is the separator
 }
 
+// Tables of megabytes start on a large-page boundary (so that whole 2 MiB pages can back
+// them); every size gives writable memory or, beyond what can be addressed, none.
+TEST(listing, tables_of_megabytes_are_aligned_for_large_pages) {
+    const struct {
+        std::size_t n;
+        bool aligned;
+    } cases[] = {{0, false}, {1, false}, {(std::size_t{2} << 20) / 4 - 1, false}, {(std::size_t{2} << 20) / 4, true},
+                 {(std::size_t{5} << 20) / 4 + 3, true}};
+    for (const auto& c : cases) {
+        auto t = bandcut::make_table<float>(c.n);
+        ASSERT_TRUE(t) << c.n;
+        if (c.aligned) {
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(t.get()) % (std::size_t{2} << 20), 0u) << c.n;
+        }
+        for (std::size_t i = 0; i < c.n; ++i) t[i] = static_cast<float>(i);
+        if (c.n) {
+            EXPECT_EQ(t[c.n - 1], static_cast<float>(c.n - 1));
+        }
+    }
+    EXPECT_FALSE(bandcut::make_table<bandcut::vec3>(SIZE_MAX / 4));
+}
+
 TEST(listing, header_coordinates) {
     const auto o = read(historic_dims + lattice + fermi + "\n\n" + " k-point1000 :  0.1250 -0.2500  0.5000\n heads\n 1 1.0 2\n 2 2.0 0\n\n" +
                         " 1 2 3 0.25 0.5 0.75\n heads\n 1 1.0 2\n 2 2.0 0\n");
