@@ -202,11 +202,15 @@ char* format_real(char* out, float value, int precision) {
         }
         out = std::to_chars(out, out + 24, micro / 1000000u).ptr;
         *out++ = '.';
-        auto fraction = static_cast<std::uint32_t>(micro % 1000000u);
-        for (int i = 5; i >= 0; --i) {
-            out[i] = static_cast<char>('0' + fraction % 10);
-            fraction /= 10;
-        }
+        // The six decimals two at a time: a grid file holds millions of them.
+        static constexpr char pairs[] =
+            "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+            "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+            "8081828384858687888990919293949596979899";
+        const auto fraction = static_cast<std::uint32_t>(micro % 1000000u);
+        std::memcpy(out, pairs + 2 * (fraction / 10000), 2);
+        std::memcpy(out + 2, pairs + 2 * (fraction / 100 % 100), 2);
+        std::memcpy(out + 4, pairs + 2 * (fraction % 100), 2);
         return out + 6;
     }
     return std::to_chars(out, out + max_real_chars + precision, static_cast<double>(value),
