@@ -451,18 +451,12 @@ private:
             for (std::size_t b = 0; b < nbands; ++b) {
                 // Lines of the usual shape, read in place as far as the buffer holds them;
                 // then one line the exact way, which teaches the shape anew.
-                if (shape_.length) {
-                    std::size_t held = 0, taken = 0;
-                    const char* const ahead = lines_.peek(held);
-                    const char* p = ahead;
-                    const std::size_t step = shape_.length + 1;
-                    for (; b < nbands && held > shape_.length && fast_band_line(p, shape_, row[b]); ++b, ++taken) {
-                        p += step;
-                        held -= step;
-                    }
-                    lines_.skip(taken, static_cast<std::size_t>(p - ahead));
-                    if (b == nbands) break;
-                }
+                std::size_t held = 0;
+                const char* const ahead = lines_.peek(held);
+                const std::size_t taken = fast_band_lines(ahead, held, shape_, row + b, nbands - b);
+                lines_.skip(taken, taken * (shape_.length + 1));
+                b += taken;
+                if (b == nbands) break;
                 if (!next(line_)) return ended("inside " + block(k));
                 if (!band_energy(line_.data(), line_.data() + line_.size(), row[b]))
                     return fail("band line without an energy");

@@ -42,21 +42,29 @@ band_shape learnt() {
     return bandcut::learn_band_shape(l.line(), e);
 }
 
-// Reads a line the fast way with shape s, and tells whether it matched the pattern the
-// shape had (the path that reads only the digits).
+// Reads a line the fast way with shape s, and tells whether the shape's pattern was left
+// as it was (the path that reads only the digits, but for lines that leave no pattern).
 bool fast(const held_line& l, band_shape& s, float& energy, bool& by_pattern) {
     char before[sizeof s.pattern];
     std::memcpy(before, s.pattern, sizeof before);
-    const bool took = bandcut::fast_band_line(l.data(), s, energy);
+    const bool took = bandcut::fast_band_lines(l.data(), l.line().size() + 1, s, &energy, 1) == 1;
     by_pattern = took && std::memcmp(before, s.pattern, sizeof before) == 0;
     return took;
+}
+
+// Every mantissa the fast way converts, against the division the exact way amounts to.
+TEST(band_line, four_decimals_round_as_a_division) {
+    std::uint32_t differ = 0;
+    for (std::uint32_t m = 0; m <= (1u << 24); ++m)
+        differ += bits(bandcut::detail::four_decimals(m)) != bits(static_cast<float>(m) / 1e4f);
+    EXPECT_EQ(differ, 0u);
 }
 
 TEST(band_line, the_usual_shape_is_learnt) {
     const auto s = learnt();
     EXPECT_EQ(s.length, 33u);
     EXPECT_EQ(s.point, 15u);
-    // The line its pattern came from is read by the pattern; a fresh shape has no pattern.
+    // The line its pattern came from is read by the pattern; a fresh shape has none.
     band_shape copy = s;
     float e = 0;
     bool by_pattern = false;
@@ -103,6 +111,7 @@ TEST(band_line, shapes_taken_and_refused) {
         {"      1      -9.    0     2.00000"s, false},
         {"      1 0000001.0000      2.00000"s, true},   // seven integer digits
         {"      1-0000001.0000      2.00000"s, true},   // %d stops at the minus
+        {"      1-1000001.0000      2.00000"s, false},  // that pattern, and 2^24 exceeded before the fourth digit
         {"      100000001.0000      2.00000"s, false},  // eight: %d takes them with the band number
         {"      1      -9.0000      2.0000"s, false},   // one byte short
         {"      1      -9.0000      2.000000"s, false}, // one byte long
@@ -142,7 +151,31 @@ TEST(band_line, a_shorter_line_is_no_line_of_the_shape) {
         two[at] = '\n';
         band_shape s = learnt();
         float e = 0;
-        EXPECT_FALSE(bandcut::fast_band_line(held_line(two).data(), s, e)) << at;
+        EXPECT_EQ(bandcut::fast_band_lines(held_line(two).data(), usual.size() + 1, s, &e, 1), 0u) << at;
+    }
+}
+
+// Many lines in one call: up to the count asked for, the bytes held, or the first line
+// that needs the exact way.
+TEST(band_line, lines_taken_in_one_call) {
+    std::string text;
+    for (int i = 1; i <= 9; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%7d%13.4f%13.5f\n", i, i * 1.5 - 6, 2.0);
+        text += line;
+    }
+    text.replace(6 * 34 + 7, 13, "   -0.150e+1");  // line 7 in another spelling
+    const std::size_t lines = text.size() / 34;
+    text += std::string(32, '\n');
+    const struct {
+        std::size_t held, n, taken;
+    } cases[] = {{9 * 34, 9, 6}, {9 * 34, 4, 4}, {3 * 34, 9, 3}, {3 * 34 - 1, 9, 2}, {0, 9, 0}, {9 * 34, 0, 0}};
+    for (const auto& c : cases) {
+        band_shape s = learnt();
+        std::vector<float> e(lines, -1.0f);
+        ASSERT_EQ(bandcut::fast_band_lines(text.data(), c.held, s, e.data(), c.n), c.taken) << c.held << " " << c.n;
+        for (std::size_t i = 0; i < c.taken; ++i) EXPECT_EQ(e[i], static_cast<float>(i + 1) * 1.5f - 6) << i;
+        EXPECT_EQ(e[c.taken], -1.0f);
     }
 }
 
