@@ -201,32 +201,44 @@ bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& 
         w.text(" \n");
     }
 
-    // Each band's energies are first gathered in listing order, a steady stride through
-    // the table, so that placing them on the grid jumps about a small column instead.
+    // The selected bands' energies are first gathered in listing order, as many bands at
+    // a time as `gather` bytes hold, in one pass along the table's rows: reading one band
+    // down the table would touch a cache line per k-point, all of them missing.  Placing
+    // the values on the grid then jumps about these columns instead.
     const auto nbands = static_cast<std::size_t>(bands.nbands);
     // Placed k-points may come from anywhere in the listing; in listing order only the
     // first nkx * nky * nkz are written.
     const auto used = kpoint_at.empty() ? static_cast<std::size_t>(g.points()) : static_cast<std::size_t>(bands.nkpts);
-    std::vector<float> column(used);
-    const auto value = [&](std::int64_t n) {
-        return column[kpoint_at.empty() ? static_cast<std::size_t>(n) : static_cast<std::size_t>(kpoint_at[static_cast<std::size_t>(n)])];
-    };
-    for (const std::int64_t band : nstore) {
-        w.text(" BAND: ");
-        w.integer(band + 1);
-        w.text(" \n");
-        const float* table = bands.eband[static_cast<std::size_t>(band / bands.nbands)].get() + band % bands.nbands;
-        for (std::size_t k = 0; k < used; ++k) column[k] = table[k * nbands];
-        // ix runs over 0..nkx, the last plane repeating the first; likewise iy and iz.
-        for (std::int64_t ix = 0; ix <= g.nkx; ++ix) {
-            const std::int64_t mx = ix == g.nkx ? 0 : ix;
-            for (std::int64_t iy = 0; iy <= g.nky; ++iy) {
-                const std::int64_t row = (mx * g.nky + (iy == g.nky ? 0 : iy)) * g.nkz;
-                for (std::int64_t iz = 0; iz <= g.nkz; ++iz) w.grid_value(value(row + (iz == g.nkz ? 0 : iz)));
+    const std::size_t group =
+        std::clamp<std::size_t>(options.gather / (sizeof(float) * std::max<std::size_t>(used, 1)), 1, nstore.size());
+    std::vector<float> columns(nstore.empty() ? 0 : group * used);
+    std::vector<const float*> firsts(std::min(group, nstore.size()));  // each band's value at the first k-point
+    for (std::size_t first = 0; first < nstore.size(); first += group) {
+        const auto these = nstore.subspan(first, std::min(group, nstore.size() - first));
+        for (std::size_t j = 0; j < these.size(); ++j)
+            firsts[j] = bands.eband[static_cast<std::size_t>(these[j] / bands.nbands)].get() + these[j] % bands.nbands;
+        for (std::size_t k = 0; k < used; ++k)
+            for (std::size_t j = 0; j < these.size(); ++j) columns[j * used + k] = firsts[j][k * nbands];
+        for (std::size_t j = 0; j < these.size(); ++j) {
+            const float* column = columns.data() + j * used;
+            const auto value = [&](std::int64_t n) {
+                return column[kpoint_at.empty() ? static_cast<std::size_t>(n)
+                                                : static_cast<std::size_t>(kpoint_at[static_cast<std::size_t>(n)])];
+            };
+            w.text(" BAND: ");
+            w.integer(these[j] + 1);
+            w.text(" \n");
+            // ix runs over 0..nkx, the last plane repeating the first; likewise iy and iz.
+            for (std::int64_t ix = 0; ix <= g.nkx; ++ix) {
+                const std::int64_t mx = ix == g.nkx ? 0 : ix;
+                for (std::int64_t iy = 0; iy <= g.nky; ++iy) {
+                    const std::int64_t row = (mx * g.nky + (iy == g.nky ? 0 : iy)) * g.nkz;
+                    for (std::int64_t iz = 0; iz <= g.nkz; ++iz) w.grid_value(value(row + (iz == g.nkz ? 0 : iz)));
+                    w.text("\n");
+                    if (!w.ok()) return false;  // a full disk: stop at once
+                }
                 w.text("\n");
-                if (!w.ok()) return false;  // a full disk: stop at once
             }
-            w.text("\n");
         }
     }
     w.text("  END_BANDGRID_3D\nEND_BLOCK_BANDGRID_3D\n");

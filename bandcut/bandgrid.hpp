@@ -63,6 +63,9 @@ struct write_options {
     // Bytes formatted before they are handed to the stream.  Small in tests, so that they
     // reach the flushes.
     std::size_t block = std::size_t{1} << 20;
+    // Bytes of band energies gathered out of the table in one pass over it: as many bands
+    // as fit, at least one.  Small in tests, so that they take several passes.
+    std::size_t gather = std::size_t{16} << 20;
 };
 
 // Writes the band-grid file (the closed grid above) for the selected bands `nstore`.

@@ -113,9 +113,10 @@ TEST(grid, points_never_overflow) {
 }
 
 std::string written(const listing& l, float ef, const grid& g, const std::vector<std::int64_t>& nstore,
-                    const std::vector<std::int32_t>& kpoint_at = {}, std::size_t block = std::size_t{1} << 20) {
+                    const std::vector<std::int32_t>& kpoint_at = {}, std::size_t block = std::size_t{1} << 20,
+                    std::size_t gather = std::size_t{16} << 20) {
     std::FILE* f = std::tmpfile();
-    EXPECT_TRUE(bandcut::write_bandgrid(f, l, ef, g, nstore, kpoint_at, {block}));
+    EXPECT_TRUE(bandcut::write_bandgrid(f, l, ef, g, nstore, kpoint_at, {block, gather}));
     std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
     std::rewind(f);
     EXPECT_EQ(std::fread(text.data(), 1, text.size(), f), text.size());
@@ -157,6 +158,39 @@ TEST(writer, band_sections_are_closed_grids) {
         // Formatted a byte, seven bytes, or a few values at a time: the same file.
         for (const std::size_t block : {1, 7, 64})
             EXPECT_EQ(written(l, 5.0f, c.g, {1}, c.kpoint_at, block), c.section) << c.name << " " << block;
+    }
+}
+
+// Bands of both spin components, gathered one, two or all at a time: the same sections,
+// each value printf's "  %f  " of its band at its k-point.
+TEST(writer, bands_gathered_in_groups_write_alike) {
+    const grid g{2, 1, 3};
+    const std::int32_t nkpts = 12, nbands = 5;
+    std::vector<float> e(2 * nkpts * nbands);
+    for (std::size_t i = 0; i < e.size(); ++i) e[i] = static_cast<float>((i * 7919) % 1000) / 8.0f;
+    const auto l = make_listing(nkpts, nbands, e, 2);
+    const std::vector<std::int64_t> nstore{0, 2, 3, 6, 9};
+    for (const auto& kpoint_at : {std::vector<std::int32_t>{}, std::vector<std::int32_t>{11, 3, 5, 0, 7, 1}}) {
+        std::string expected;
+        for (const auto band : nstore) {
+            expected += " BAND: " + std::to_string(band + 1) + " \n";
+            for (std::int32_t ix = 0; ix <= g.nkx; ++ix) {
+                for (std::int32_t iy = 0; iy <= g.nky; ++iy) {
+                    for (std::int32_t iz = 0; iz <= g.nkz; ++iz) {
+                        const auto n = static_cast<std::size_t>(((ix % g.nkx) * g.nky + iy % g.nky) * g.nkz + iz % g.nkz);
+                        const auto k = kpoint_at.empty() ? n : static_cast<std::size_t>(kpoint_at[n]);
+                        char v[64];
+                        std::snprintf(v, sizeof v, "  %f  ", static_cast<double>(e[static_cast<std::size_t>(
+                                                                  band / nbands * nkpts * nbands + static_cast<std::int64_t>(k) * nbands + band % nbands)]));
+                        expected += v;
+                    }
+                    expected += "\n";
+                }
+                expected += "\n";
+            }
+        }
+        for (const std::size_t gather : {0u, 1u, 2u * 6 * 4, 12u * 4 * 2 + 3, 16u << 20})
+            EXPECT_EQ(written(l, 5.0f, g, nstore, kpoint_at, std::size_t{1} << 20, gather), expected) << gather;
     }
 }
 
