@@ -18,7 +18,7 @@ using bandcut::vec3;
 listing with_kpoints(const std::vector<vec3>& c) {
     listing l;
     l.nkpts = static_cast<std::int32_t>(c.size());
-    l.kpoint.reset(new vec3[c.size()]);
+    l.kpoint = bandcut::make_table<vec3>(c.size());
     std::copy(c.begin(), c.end(), l.kpoint.get());
     return l;
 }
