@@ -145,13 +145,20 @@ TEST(band_line, shapes_taken_and_refused) {
 TEST(band_line, a_shorter_line_is_no_line_of_the_shape) {
     // A line shorter than the last, followed by one that ends where the shape expects the
     // newline: a newline anywhere after the energy must stop the fast way, whose pattern
-    // does not reach there.
-    for (std::size_t at = 20; at < usual.size(); ++at) {
-        std::string two = usual;
-        two[at] = '\n';
-        band_shape s = learnt();
+    // does not reach there.  Lines longer and shorter than 32 bytes, whose tails are
+    // looked at differently.
+    for (const std::string& line : {usual, std::string(" 12      -9.0000  2.00"), std::string(" 1     -12.5000 ")}) {
+        const held_line whole(line);
         float e = 0;
-        EXPECT_EQ(bandcut::fast_band_lines(held_line(two).data(), usual.size() + 1, s, &e, 1), 0u) << at;
+        ASSERT_TRUE(exact(whole, e));
+        const band_shape learnt_here = bandcut::learn_band_shape(whole.line(), e);
+        ASSERT_EQ(learnt_here.length, line.size()) << line;
+        for (std::size_t at = learnt_here.point + 5; at < line.size(); ++at) {
+            std::string two = line;
+            two[at] = '\n';
+            band_shape s = learnt_here;
+            EXPECT_EQ(bandcut::fast_band_lines(held_line(two).data(), line.size() + 1, s, &e, 1), 0u) << line << " " << at;
+        }
     }
 }
 

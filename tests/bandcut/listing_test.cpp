@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <random>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -336,6 +337,30 @@ TEST(listing, tables_of_megabytes_are_aligned_for_large_pages) {
         }
     }
     EXPECT_FALSE(bandcut::make_table<bandcut::vec3>(SIZE_MAX / 4));
+}
+
+// Where the system gives huge pages on request, a table of megabytes has asked for them:
+// the kernel's map of the process says its memory may take them.
+TEST(listing, tables_of_megabytes_ask_for_huge_pages) {
+    std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
+    std::string modes;
+    if (!std::getline(mode, modes) || modes.find("[never]") != std::string::npos)
+        GTEST_SKIP() << "no transparent huge pages here";
+    const auto t = bandcut::make_table<float>(std::size_t{3} << 20);
+    const auto at = reinterpret_cast<std::uintptr_t>(t.get());
+    std::ifstream maps("/proc/self/smaps");
+    bool inside = false, eligible = false, seen = false;
+    for (std::string line; std::getline(maps, line);) {
+        std::uintptr_t from = 0, to = 0;
+        if (std::sscanf(line.c_str(), "%zx-%zx ", &from, &to) == 2 && line.find(':') > line.find(' ')) {
+            inside = from <= at && at < to;
+        } else if (inside && line.starts_with("THPeligible:")) {
+            seen = true;
+            eligible = line.find('1') != std::string::npos;
+        }
+    }
+    if (!seen) GTEST_SKIP() << "the kernel's map says nothing of huge pages";
+    EXPECT_TRUE(eligible);
 }
 
 TEST(listing, header_coordinates) {
