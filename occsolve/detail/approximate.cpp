@@ -3,14 +3,18 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <type_traits>
 
 namespace occsolve::detail {
 
 // e^x for |x| <= 50, within 200u relatively (bounds.hpp, 1b): x = n ln2 + r with n the
 // integer nearest x / ln2 and |r| <= ln2 / 2, e^r by its Taylor polynomial of degree 11,
 // then scaled by 2^n.  Every step is plain arithmetic (no call, no branch), so that a loop
-// of them runs several values at once.
-[[gnu::always_inline]] inline double exp_inline(double x) noexcept {
+// of them runs several values at once.  T is a double or a vector of them (lane by lane,
+// the same operations); Bits the integer type of the same shape.  Out through a reference:
+// a 32-byte vector passed by value would depend on whether AVX is on.
+template <class T, class Bits>
+[[gnu::always_inline]] inline void exp_of(const T& x, T& out) noexcept {
     constexpr double log2e = 1.4426950408889634;
     // ln 2 in two parts: the first with its last 20 bits zero, so that n * ln2_hi is exact
     // for |n| < 2^20; the second the rest.
@@ -19,11 +23,10 @@ namespace occsolve::detail {
     // Adding and subtracting 1.5 * 2^52 rounds to the nearest integer (|x / ln2| < 2^51),
     // and leaves that integer in the low bits of the sum.
     constexpr double shifter = 0x1.8p52;
-    const double shifted = x * log2e + shifter;
-    const double n = shifted - shifter;
-    const double r = (x - n * ln2_hi) - n * ln2_lo;
-    double p = 1.0 / 39916800;  // 1/11!
-    p = p * r + 1.0 / 3628800;
+    const T shifted = x * log2e + shifter;
+    const T n = shifted - shifter;
+    const T r = (x - n * ln2_hi) - n * ln2_lo;
+    T p = r * (1.0 / 39916800) + 1.0 / 3628800;  // 1/11!, 1/10!
     p = p * r + 1.0 / 362880;
     p = p * r + 1.0 / 40320;
     p = p * r + 1.0 / 5040;
@@ -35,36 +38,25 @@ namespace occsolve::detail {
     p = p * r + 1.0;
     p = p * r + 1.0;
     // 2^n: n's bits sit at the bottom of `shifted`; its biased exponent is n + 1023.
-    const auto scale = std::bit_cast<double>((std::bit_cast<std::uint64_t>(shifted) + 1023) << 52);
-    return p * scale;
+    if constexpr (std::is_same_v<T, double>) {
+        out = p * std::bit_cast<double>((std::bit_cast<Bits>(shifted) + 1023) << 52);
+    } else {
+        out = p * reinterpret_cast<T>((reinterpret_cast<Bits>(shifted) + 1023) << 52);
+    }
 }
 
-double fast_exp(double x) noexcept { return exp_inline(x); }
+double fast_exp(double x) noexcept {
+    double e;
+    exp_of<double, std::uint64_t>(x, e);
+    return e;
+}
 
 namespace {
 
 // Four doubles at a time (two SSE2 registers, or one AVX2 register where the processor
-// has it): the same operations as exp_inline, lane by lane.
+// has it).
 typedef double four __attribute__((vector_size(32)));
 typedef std::int64_t four_bits __attribute__((vector_size(32)));
-
-[[gnu::always_inline]] inline void exp_four(const four& x, four& out) noexcept {
-    const four shifted = x * 1.4426950408889634 + 0x1.8p52;
-    const four n = shifted - 0x1.8p52;
-    const four r = (x - n * 6.93147180369123816490e-01) - n * 1.90821492927058770002e-10;
-    four p = r * (1.0 / 39916800) + 1.0 / 3628800;
-    p = p * r + 1.0 / 362880;
-    p = p * r + 1.0 / 40320;
-    p = p * r + 1.0 / 5040;
-    p = p * r + 1.0 / 720;
-    p = p * r + 1.0 / 120;
-    p = p * r + 1.0 / 24;
-    p = p * r + 1.0 / 6;
-    p = p * r + 0.5;
-    p = p * r + 1.0;
-    p = p * r + 1.0;
-    out = p * reinterpret_cast<four>((reinterpret_cast<four_bits>(shifted) + 1023) << 52);
-}
 
 // The terms of states e[0], e[stride], ... e[(n - 1) stride] at `level`: their sum and the
 // sum of t (g - t).  Eight states at a time in independent lanes: the polynomial's
@@ -81,7 +73,7 @@ struct sums {
         x = x < -50.0 ? -50.0 : x;
         x = x > 50.0 ? 50.0 : x;
         four power;
-        exp_four(x, power);
+        exp_of<four, four_bits>(x, power);
         const four term = g / (power + 1.0);
         t += term;
         d += term * (g - term);

@@ -96,15 +96,7 @@ std::int32_t near_states::gallop(std::int32_t from, Predicate holds) const {
             if (step > v_.nband) break;
         }
     }
-    while (lo < hi) {
-        const std::int32_t mid = lo + (hi - lo) / 2;
-        if (holds(mid)) {
-            lo = mid + 1;
-        } else {
-            hi = mid;
-        }
-    }
-    return lo;
+    return partition(lo, hi, holds);
 }
 
 double near_states::exact_count(double level) const {
