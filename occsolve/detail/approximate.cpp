@@ -68,27 +68,35 @@ struct sums {
 [[gnu::target_clones("avx2", "default")]] sums range_terms(const double* e, std::int64_t stride, std::int32_t n,
                                                            double level, double inverse, double g) {
     four t0 = {}, t1 = {}, d0 = {}, d1 = {};
-    const auto terms = [&](four x, four& t, four& d) {
+    // `in` is 1 in a lane that holds a state and 0 in one that pads the last eight: a
+    // padding lane's term, whatever energy it holds, is multiplied by 0 and adds exactly
+    // nothing (a term is finite: 0 < g / (e^x + 1) <= g).  No energy would do instead:
+    // an "empty" state far above the level is not empty once kT is several eV.
+    const auto terms = [&](four x, four in, four& t, four& d) {
         x = (x - level) * inverse;
         x = x < -50.0 ? -50.0 : x;
         x = x > 50.0 ? 50.0 : x;
         four power;
         exp_of<four, four_bits>(x, power);
-        const four term = g / (power + 1.0);
+        const four term = g / (power + 1.0) * in;
         t += term;
         d += term * (g - term);
     };
+    const four all = {1.0, 1.0, 1.0, 1.0};
     std::int32_t b = 0;
     for (; b + 8 <= n; b += 8) {
         const double* q = e + b * stride;
-        terms(four{q[0], q[stride], q[2 * stride], q[3 * stride]}, t0, d0);
-        terms(four{q[4 * stride], q[5 * stride], q[6 * stride], q[7 * stride]}, t1, d1);
+        terms(four{q[0], q[stride], q[2 * stride], q[3 * stride]}, all, t0, d0);
+        terms(four{q[4 * stride], q[5 * stride], q[6 * stride], q[7 * stride]}, all, t1, d1);
     }
-    double rest[8];
+    double rest[8], in[8];
     const std::int32_t left = n - b;
-    for (int j = 0; j < 8; ++j) rest[j] = j < left ? e[(b + j) * stride] : level + 100;  // empty states
-    terms(four{rest[0], rest[1], rest[2], rest[3]}, t0, d0);
-    terms(four{rest[4], rest[5], rest[6], rest[7]}, t1, d1);
+    for (int j = 0; j < 8; ++j) {
+        rest[j] = j < left ? e[(b + j) * stride] : level;
+        in[j] = j < left ? 1.0 : 0.0;
+    }
+    terms(four{rest[0], rest[1], rest[2], rest[3]}, four{in[0], in[1], in[2], in[3]}, t0, d0);
+    terms(four{rest[4], rest[5], rest[6], rest[7]}, four{in[4], in[5], in[6], in[7]}, t1, d1);
     const four t = t0 + t1, d = d0 + d1;
     return {(t[0] + t[1]) + (t[2] + t[3]), (d[0] + d[1]) + (d[2] + d[3])};
 }

@@ -63,6 +63,23 @@
 //    floating point with their left sides inflated and right sides deflated by 8u, more
 //    than their dozen roundings can move them.
 //
+// 5. Any temperature.  Nothing above depends on the size of kT, only on kT being a finite
+//    positive double (kT = 0 and non-finite kT take the plain path):
+//    - x~ = fl(fl(e - l) / kT) keeps its relative error of (1) for every kT: e - l is
+//      exact or rounded once, and a quotient that falls below the normal range (|e - l|
+//      below 2^-1022 kT) is off by at most 2^-1075 absolutely, which moves e^x by far less
+//      than u.  Likewise fl(1/kT) of (1b): kT = kB T < 1.6e304 for any double T, so 1/kT
+//      is normal, and a subnormal product x^ is off by at most 2^-1075.
+//    - Every state the approximate count evaluates is a state of the band structure (the
+//      lanes that pad a run to a multiple of eight are multiplied by 0, exactly): no
+//      energy is assumed empty.  An energy 100 eV above the level is not empty once kT is
+//      several eV (10^5 K: x = 11.6, t = 9e-6 g), and such padding had broken the bound
+//      of (1b) above about 3 x 10^4 K.
+//    - At large kT every state lies within the cut-offs, near_states keeps them all, and
+//      the counts evaluate every state: slower, never less exact.  The approximate
+//      count's cut at 30 kT and the exact cut at 40 kT are in units of kT, so they hold
+//      alike at every temperature.
+//
 #pragma once
 
 #include <cmath>

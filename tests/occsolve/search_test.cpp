@@ -186,6 +186,42 @@ TEST(search, random_structures_agree_bit_for_bit) {
     EXPECT_LT(seen.exact_counts, cases * 4);
 }
 
+// Temperatures from zero to 10^8 K on a log scale, band counts at and around the
+// multiples of the approximate count's eight lanes, one and two spins: the accelerated
+// path, forced, gives the plain bits and status at each (at zero temperature it declines).
+// Above about 10^4 K kT is several eV, and a state anywhere in the spectrum counts.
+TEST(search, every_temperature_gives_the_plain_bits) {
+    std::mt19937_64 rng(1856);
+    const int band_counts[] = {1, 7, 8, 9, 15, 16, 17, 63, 64, 65};
+    std::vector<int> per_decade(13, 0);
+    int cases = 0;
+    for (int j = -1; j <= 44; ++j) {
+        const double t = j < 0 ? 0.0 : std::pow(10.0, -3 + j / 4.0);  // 0, then 1e-3 K to 1e8 K
+        for (int repeat = 0; repeat < 4; ++repeat, ++cases) {
+            const int nspin = 1 + repeat % 2;
+            const int nband = band_counts[rng() % std::size(band_counts)];
+            const structure st = random_structure(rng, nspin, 20 + static_cast<int>(rng() % 40), nband, rng() % 4 != 0);
+            const double full = st.full() * st.nspin * st.weights() * st.nband;
+            const double electrons = full * std::uniform_real_distribution<double>(0.05, 0.95)(rng);
+            bracket b{};
+            ASSERT_TRUE(occsolve::energy_bracket(st.view(), t, b));
+            const auto expected = plain_search(st.view(), t, electrons, b.lo, b.hi);
+            const auto r = find_level(st.view(), t, electrons, b, fast);
+            const std::string name = "t " + std::to_string(t) + " nspin " + std::to_string(nspin) + " nband " +
+                                     std::to_string(nband) + " nk " + std::to_string(st.nk);
+            EXPECT_EQ(bits(r.level), bits(expected.level)) << name << ": " << r.level << " vs " << expected.level;
+            EXPECT_EQ(r.status, expected.status) << name;
+            EXPECT_EQ(r.passes, expected.passes) << name;
+            EXPECT_EQ(r.accelerated, t > 0) << name;
+            ++per_decade[t > 0 ? static_cast<std::size_t>(std::floor(std::log10(t)) + 4) : 0];
+        }
+    }
+    std::printf("cases per decade of temperature (0 K, then 1e-3 K up to 1e8 K):");
+    for (const int n : per_decade) std::printf(" %d", n);
+    std::printf("\n");
+    EXPECT_GT(cases, 160);
+}
+
 // Targets placed a hair from the counts at levels the search actually tries: a decision
 // one ulp wrong anywhere (a bound too tight, a comparison the wrong way) changes the
 // level, the status or the number of passes.
