@@ -1,8 +1,8 @@
-// getef and energy_bracket over the shared state: a view of the shared arrays handed to
-// the core (occsolve/core.hpp), the results written back.
+// getef and energy_bracket over the shared state: thin callers of the stateless interface
+// (occsolve/occsolve.h) on the shared arrays, the results written back.
 #include "occsolve/ef.hpp"
 
-#include "occsolve/core.hpp"
+#include "occsolve/occsolve.h"
 #include "occsolve/params.hpp"
 #include "occsolve/variable.hpp"
 
@@ -12,23 +12,14 @@ namespace occsolve::ef {
 
 namespace {
 
-// The shared band structure as a view, when its counts and arrays can be read: counts not
-// negative, nspin >= 1, and each array the counts need allocated at least that large.
-std::optional<band_view> shared_view() {
+// The shared band structure as the stateless interface takes one: its arrays with their
+// extents.  Empty when the weights the counts need are not there (the band energies'
+// extents the stateless interface checks itself).
+std::optional<occsolve_bands> shared_bands() {
     using namespace occsolve::variable;
-    if (nspin < 1 || nk < 0 || nband < 0) return std::nullopt;
-    band_view v{nspin, nband, nk, nullptr, 0, 0, nullptr};
-    if (nk == 0) return v;  // no state and no weight is read
-    if (!kwpt.allocated() || kwpt.extent(1) < nk) return std::nullopt;
-    v.weight = kwpt.data();
-    if (nband == 0) return v;
-    if (!bandenergy.allocated() || bandenergy.extent(1) < nspin || bandenergy.extent(2) < nband ||
-        bandenergy.extent(3) < nk)
-        return std::nullopt;
-    v.energy = bandenergy.data();
-    v.band_stride = bandenergy.extent(1);
-    v.kpoint_stride = bandenergy.extent(1) * bandenergy.extent(2);
-    return v;
+    if (nk > 0 && (!kwpt.allocated() || kwpt.extent(1) < nk)) return std::nullopt;
+    return occsolve_bands{nspin, nband, nk, {bandenergy.extent(1), bandenergy.extent(2), bandenergy.extent(3)},
+                          bandenergy.data(), kwpt.data()};
 }
 
 // The counters as the search's loops leave them after a pass: one past each range, or 1
@@ -45,22 +36,18 @@ void leave_counters() {
 
 void getef(const double* emin, const double* emax, int* status) {
     namespace v = occsolve::variable;
-    const bracket b = emin && emax ? bracket{*emin, *emax} : bracket{params::default_emin, params::default_emax};
-    const auto view = shared_view();
-    const search_result r = view ? find_level(*view, v::t, v::totale, b) : search_result{};
-    if (status) *status = r.status;
-    if (r.status == params::status_unusable) return;  // nothing changed
-    v::efermi = r.level;
+    const auto bands = shared_bands();
+    double level = v::efermi;
+    const int found = bands ? occsolve_find_level(&*bands, v::t, v::totale, emin, emax, &level) : params::status_unusable;
+    if (status) *status = found;
+    if (found == params::status_unusable) return;  // nothing changed
+    v::efermi = level;
     leave_counters();
 }
 
 bool energy_bracket(double& emin, double& emax) {
-    const auto view = shared_view();
-    bracket found{};
-    if (!view || !occsolve::energy_bracket(*view, variable::t, found)) return false;
-    emin = found.lo;
-    emax = found.hi;
-    return true;
+    const auto bands = shared_bands();
+    return bands && occsolve_find_bracket(&*bands, variable::t, &emin, &emax) == params::status_converged;
 }
 
 }  // namespace occsolve::ef

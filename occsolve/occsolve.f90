@@ -1,7 +1,15 @@
-! occsolve for Fortran hosts: the shared band structure, the occupation functions and
-! the Fermi-level search of the library, over its C interface (occsolve/occsolve.h).
+! occsolve for Fortran hosts: the Fermi-level search, the electron count and the
+! occupation functions of the library, over its C interface (occsolve/occsolve.h).
+! Units: eV and K.  A state holds at most 2/nspin electrons.
 !
-!   use occsolve
+! Stateless, on the host's own arrays e(nspin, nband, nk) in eV and w(nk):
+!   call find_bracket(e, w, 300d0, lo, hi, st)
+!   call find_level(e, w, 300d0, 8d0, level, st, emin=lo, emax=hi)
+! The counts are the arrays' extents.  Threads: these keep no state; any number of
+! threads may call them at once, on different arrays or on the same ones while nobody
+! writes them.
+!
+! Shared state, one per process (one thread at a time):
 !   real(c_double), pointer :: e(:,:,:), w(:)
 !   call set_state(nspin=2, nk=nk, nband=nb, t=300d0, totale=8d0)
 !   call allocate_bandenergy(e, 2, nb, nk)   ! e(s, b, k) in eV: the library's storage
@@ -9,10 +17,8 @@
 !   ... fill e and w ...
 !   call getef(emin=2d0, emax=20d0, status=st)
 !   print *, efermi()
-!
-! Units: eV and K.  The arrays are the library's own storage viewed as Fortran pointers
-! (no copy); they stay valid until deallocated or allocated again.  The state is one per
-! process: one thread at a time.
+! The arrays are the library's own storage viewed as Fortran pointers (no copy); they
+! stay valid until deallocated or allocated again.
 module occsolve
     use, intrinsic :: iso_c_binding
     implicit none
@@ -21,11 +27,19 @@ module occsolve
     public :: set_state, efermi, counters
     public :: allocate_bandenergy, allocate_kwpt, deallocate_arrays
     public :: fermi, dfermi, getef, energy_bracket
+    public :: find_level, electron_count, find_bracket
     public :: status_converged, status_stalled, status_unusable
 
-    integer, parameter :: status_converged = 0  ! efermi holds the level
-    integer, parameter :: status_stalled = 1    ! no level in the bracket holds totale
-    integer, parameter :: status_unusable = 2   ! the state cannot be read; nothing changed
+    integer, parameter :: status_converged = 0  ! the level holds the electrons (count, bracket: computed)
+    integer, parameter :: status_stalled = 1    ! no level in the bracket holds them
+    integer, parameter :: status_unusable = 2   ! the input cannot be read; nothing changed
+
+    ! occsolve_bands of the C interface: a band structure in the caller's arrays.
+    type, bind(C) :: c_bands
+        integer(c_int32_t) :: nspin, nband, nk
+        integer(c_int64_t) :: extent(3)
+        type(c_ptr) :: energy, weight
+    end type
 
     interface
         subroutine c_set_nspin(n) bind(C, name="occsolve_set_nspin")
@@ -88,6 +102,26 @@ module occsolve
         end subroutine
         integer(c_int) function c_energy_bracket(emin, emax) bind(C, name="occsolve_energy_bracket")
             import :: c_int, c_double
+            real(c_double), intent(inout) :: emin, emax
+        end function
+        integer(c_int) function c_find_level(bands, t, electrons, emin, emax, level) &
+                bind(C, name="occsolve_find_level")
+            import :: c_int, c_double, c_ptr, c_bands
+            type(c_bands), intent(in) :: bands
+            real(c_double), value :: t, electrons
+            type(c_ptr), value :: emin, emax
+            real(c_double), intent(inout) :: level
+        end function
+        integer(c_int) function c_electron_count(bands, t, level, count) bind(C, name="occsolve_electron_count")
+            import :: c_int, c_double, c_bands
+            type(c_bands), intent(in) :: bands
+            real(c_double), value :: t, level
+            real(c_double), intent(inout) :: count
+        end function
+        integer(c_int) function c_find_bracket(bands, t, emin, emax) bind(C, name="occsolve_find_bracket")
+            import :: c_int, c_double, c_bands
+            type(c_bands), intent(in) :: bands
+            real(c_double), value :: t
             real(c_double), intent(inout) :: emin, emax
         end function
     end interface
@@ -189,5 +223,65 @@ contains
         real(c_double), intent(inout) :: emin, emax
         energy_bracket = c_energy_bracket(emin, emax) /= 0
     end function
+
+    ! The C description of the host's arrays e(nspin, nband, nk) and w(nk): the counts are
+    ! e's extents; weights fewer than nk make it unreadable (nk = -1).
+    recursive function bands_of(e, w) result(b)
+        real(c_double), intent(in), target, contiguous :: e(:,:,:), w(:)
+        type(c_bands) :: b
+        b%nspin = int(size(e, 1), c_int32_t)
+        b%nband = int(size(e, 2), c_int32_t)
+        b%nk = int(size(e, 3), c_int32_t)
+        b%extent = [int(size(e, 1), c_int64_t), int(size(e, 2), c_int64_t), int(size(e, 3), c_int64_t)]
+        b%energy = c_null_ptr
+        b%weight = c_null_ptr
+        if (size(e) > 0) b%energy = c_loc(e)
+        if (size(w) > 0) b%weight = c_loc(w)
+        if (size(w) < size(e, 3)) b%nk = -1
+    end function
+
+    ! The Fermi level of e(nspin, nband, nk) with weights w(nk) at temperature t holding
+    ! `electrons`, searched in [emin, emax] (both given, else 2 to 20 eV).  level: the
+    ! level tried last, the Fermi level when status is status_converged; left as it was
+    ! when status is status_unusable.  Keeps no state: safe from many threads at once.
+    recursive subroutine find_level(e, w, t, electrons, level, status, emin, emax)
+        real(c_double), intent(in), target, contiguous :: e(:,:,:), w(:)
+        real(c_double), intent(in) :: t, electrons
+        real(c_double), intent(inout) :: level
+        integer, intent(out) :: status
+        real(c_double), intent(in), optional :: emin, emax
+        real(c_double), target :: lo, hi
+        type(c_ptr) :: plo, phi
+        plo = c_null_ptr
+        phi = c_null_ptr
+        if (present(emin) .and. present(emax)) then
+            lo = emin
+            hi = emax
+            plo = c_loc(lo)
+            phi = c_loc(hi)
+        end if
+        status = int(c_find_level(bands_of(e, w), t, electrons, plo, phi, level))
+    end subroutine
+
+    ! The electron count of e(nspin, nband, nk), w(nk) at `level` and temperature t, the
+    ! sum find_level bisects on; count is left as it was when status is status_unusable.
+    recursive subroutine electron_count(e, w, t, level, count, status)
+        real(c_double), intent(in), target, contiguous :: e(:,:,:), w(:)
+        real(c_double), intent(in) :: t, level
+        real(c_double), intent(inout) :: count
+        integer, intent(out) :: status
+        status = int(c_electron_count(bands_of(e, w), t, level, count))
+    end subroutine
+
+    ! A bracket [emin, emax] that holds the level of e(nspin, nband, nk), w(nk) at
+    ! temperature t whatever the electron count: the lowest and highest energy widened by
+    ! 41 kT and at least 1 meV.  Left as they were when status is status_unusable.
+    recursive subroutine find_bracket(e, w, t, emin, emax, status)
+        real(c_double), intent(in), target, contiguous :: e(:,:,:), w(:)
+        real(c_double), intent(in) :: t
+        real(c_double), intent(inout) :: emin, emax
+        integer, intent(out) :: status
+        status = int(c_find_bracket(bands_of(e, w), t, emin, emax))
+    end subroutine
 
 end module occsolve

@@ -1,12 +1,17 @@
-// The C interface: thin functions over the C++ modules' process-wide state.
+// The C interface: the stateless functions over the core (occsolve/core.hpp), and thin
+// functions over the C++ modules' process-wide state.
 #include "occsolve/occsolve.h"
 
+#include "occsolve/core.hpp"
 #include "occsolve/ef.hpp"
 #include "occsolve/fermifunction.hpp"
 #include "occsolve/params.hpp"
 #include "occsolve/variable.hpp"
 
+#include <cmath>
+#include <cstddef>
 #include <new>
+#include <optional>
 
 namespace v = occsolve::variable;
 
@@ -29,9 +34,56 @@ double* allocated_storage(Array& array, Extent... extents) {
     }
 }
 
+// The caller's band structure as a view of the core, when its counts, extents and
+// pointers can be read: the extents hold the counts, and the array they describe fits
+// in memory (so that no index into it overflows).
+std::optional<occsolve::band_view> view_of(const occsolve_bands* b) noexcept {
+    if (!b) return std::nullopt;
+    occsolve::band_view v{b->nspin, b->nband, b->nk, nullptr, 0, 0, b->weight};
+    if (b->nspin >= 1 && b->nband > 0 && b->nk > 0) {  // the energies are read
+        const std::int64_t s = b->extent[0], bands = b->extent[1], k = b->extent[2];
+        constexpr auto most = static_cast<std::int64_t>(PTRDIFF_MAX / sizeof(double));
+        if (s < b->nspin || bands < b->nband || k < b->nk || s > most / bands || s * bands > most / k)
+            return std::nullopt;
+        v.energy = b->energy;
+        v.band_stride = s;
+        v.kpoint_stride = s * bands;
+    }
+    if (!occsolve::readable(v)) return std::nullopt;
+    return v;
+}
+
 }  // namespace
 
 extern "C" {
+
+int occsolve_find_level(const occsolve_bands* bands, double t, double electrons, const double* emin,
+                        const double* emax, double* level) {
+    const auto v = view_of(bands);
+    if (!v) return OCCSOLVE_STATUS_UNUSABLE;
+    const occsolve::bracket b =
+        emin && emax ? occsolve::bracket{*emin, *emax} : occsolve::bracket{occsolve::params::default_emin,
+                                                                            occsolve::params::default_emax};
+    const auto r = occsolve::find_level(*v, t, electrons, b);
+    if (r.status != OCCSOLVE_STATUS_UNUSABLE && level) *level = r.level;
+    return r.status;
+}
+
+int occsolve_electron_count(const occsolve_bands* bands, double t, double level, double* count) {
+    const auto v = view_of(bands);
+    if (!v || !count) return OCCSOLVE_STATUS_UNUSABLE;
+    *count = occsolve::electron_count(*v, level, t);
+    return OCCSOLVE_STATUS_CONVERGED;
+}
+
+int occsolve_find_bracket(const occsolve_bands* bands, double t, double* emin, double* emax) {
+    const auto v = view_of(bands);
+    occsolve::bracket b{};
+    if (!v || !emin || !emax || !occsolve::energy_bracket(*v, t, b)) return OCCSOLVE_STATUS_UNUSABLE;
+    *emin = b.lo;
+    *emax = b.hi;
+    return OCCSOLVE_STATUS_CONVERGED;
+}
 
 void occsolve_set_nspin(int32_t nspin) { v::nspin = nspin; }
 void occsolve_set_nk(int32_t nk) { v::nk = nk; }

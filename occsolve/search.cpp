@@ -3,6 +3,7 @@
 #include "detail/bounds.hpp"
 #include "detail/near_states.hpp"
 #include "detail/occupation.hpp"
+#include "detail/search.hpp"
 #include "detail/survey.hpp"
 #include "occsolve/core.hpp"
 #include "occsolve/params.hpp"
@@ -69,12 +70,13 @@ struct verdict {
 // near them.  Exact counts decide ranges of levels too.
 class accelerated {
 public:
-    // Worth it for `states` of 4096 or more (any number when forced), with kT > 0 and
+    // Worth it for detail::accelerated_from states or more (any number when forced), with kT > 0 and
     // bands few enough that a run of full states sums exactly (first * g, first < 2^29).
-    static bool suits(band_view v, occupation kernel, search_options::path use) noexcept {
+    static bool suits(band_view v, occupation kernel, detail::search_options::path use) noexcept {
+        using path = detail::search_options::path;
         const double states = static_cast<double>(v.nspin) * v.nband * v.nk;
-        if (use == search_options::path::plain || states == 0) return false;
-        if (use == search_options::path::automatic && states < 4096) return false;
+        if (use == path::plain || states == 0) return false;
+        if (use == path::automatic && states < detail::accelerated_from) return false;
         return kernel.kT > 0 && kernel.kT < infinity && v.nband < (1 << 29);
     }
 
@@ -88,7 +90,7 @@ public:
 
     // The verdict at `level`, a level of [lo, hi] (either order), every later level of the
     // search lying there too.  Throws std::bad_alloc when the near states cannot be had.
-    verdict decide(double level, double lo, double hi, search_result& r) {
+    verdict decide(double level, double lo, double hi, detail::search_report& r) {
         if (!std::isfinite(level)) {
             ++r.plain;  // the error bounds are for finite levels
             return {verdict::exact, plain_count(v_, kernel_, level)};
@@ -99,6 +101,9 @@ public:
             // The first level the search tries: Newton's method narrows the levels left
             // undecided to a few kT around the Fermi level, then the near states are
             // those of that window.
+            // A bracket may have infinite ends (the plain search then tries them as the
+            // midpoint overflows); the window and Newton's probes need finite ones, and the
+            // largest doubles hold every level a finite count can need.
             const double a = std::max(std::min(lo, hi), -std::numeric_limits<double>::max());
             const double b = std::min(std::max(lo, hi), std::numeric_limits<double>::max());
             near_.emplace(v_, kernel_, survey_);
@@ -110,7 +115,7 @@ public:
         const double total = near_->exact_count(level);
         ++r.exact_counts;
         ++r.exact;
-        learn(level, total, exact_error_, &search_result::exact);
+        learn(level, total, exact_error_, &detail::search_report::exact);
         return {verdict::exact, total};
     }
 
@@ -118,7 +123,7 @@ private:
     // Levels up to below_up_to_ have an exact count below the target by more than the
     // tolerance, levels from above_from_ on one above it; *_source_ says which counter
     // the evaluation that proved it feeds.
-    std::optional<verdict> from_bounds(double level, search_result& r) const {
+    std::optional<verdict> from_bounds(double level, detail::search_report& r) const {
         if (level <= below_up_to_) {
             ++(r.*below_source_);
             return verdict{verdict::below, 0};
@@ -130,7 +135,7 @@ private:
         return std::nullopt;
     }
 
-    void learn(double level, double count, detail::count_error error, std::int64_t search_result::*source) {
+    void learn(double level, double count, detail::count_error error, std::int64_t detail::search_report::*source) {
         if (level > below_up_to_ && rule_.below_up_to(count, error)) {
             below_up_to_ = level;
             below_source_ = source;
@@ -188,7 +193,7 @@ private:
     // last probe was not, so that successive probes decide both sides.  Stops when the
     // undecided range is a few times the width the counts' uncertainty allows, or after
     // max_probes.
-    void newton(double start, double a, double b, search_result& r) {
+    void newton(double start, double a, double b, detail::search_report& r) {
         constexpr int max_probes = 12;
         double p = start;
         for (int probe = 0; probe < max_probes; ++probe) {
@@ -198,7 +203,7 @@ private:
             near_->place(p, p, detail::near_states::cut::approximate);
             const auto ap = detail::approximate_count(*near_, kernel_, p, survey_.g_weight());
             ++r.approximations;
-            learn(p, ap.count, ap.error, &search_result::approximate);
+            learn(p, ap.count, ap.error, &detail::search_report::approximate);
             x = std::max(a, below_up_to_);
             y = std::min(b, above_from_);
             const double uncertainty = tolerance_ +
@@ -223,8 +228,8 @@ private:
     detail::decision_rule rule_;
     std::optional<detail::near_states> near_;
     double below_up_to_ = -infinity, above_from_ = infinity;
-    std::int64_t search_result::*below_source_ = &search_result::exact;
-    std::int64_t search_result::*above_source_ = &search_result::exact;
+    std::int64_t detail::search_report::*below_source_ = &detail::search_report::exact;
+    std::int64_t detail::search_report::*above_source_ = &detail::search_report::exact;
 };
 
 }  // namespace
@@ -242,15 +247,12 @@ double electron_count(band_view v, double level, double temperature) noexcept {
     return plain_count(v, kernel_for(v, temperature), level);
 }
 
-search_result find_level(band_view v, double temperature, double electrons, bracket b,
-                         search_options options) noexcept {
-    search_result r;
-    if (!readable(v) || !std::isfinite(electrons) || std::isnan(b.lo) || std::isnan(b.hi)) return r;
-    const occupation kernel = kernel_for(v, temperature);
-    const bool no_states = v.nk == 0 || v.nband == 0;
+namespace {
 
-    // The accelerated path needs tables of its own: short of memory for them, the plain
-    // count carries on with the same results.
+// The accelerated path for this search, if it suits the input and its tables can be had:
+// short of memory for them, the plain count carries on with the same results.
+std::optional<accelerated> accelerated_path(band_view v, occupation kernel, double electrons,
+                                            detail::search_options options) noexcept {
     std::optional<accelerated> fast;
     try {
         if (accelerated::suits(v, kernel, options.use)) {
@@ -261,6 +263,33 @@ search_result find_level(band_view v, double temperature, double electrons, brac
     } catch (const std::bad_alloc&) {
         fast.reset();
     }
+    return fast;
+}
+
+// What the pass at `level` learns: from the accelerated path while it can serve (it is
+// dropped when its near states cannot be had), else from the plain count.
+verdict learn_at(double level, double lo, double hi, std::optional<accelerated>& fast, band_view v,
+                 occupation kernel, detail::search_report& r) noexcept {
+    if (fast) {
+        try {
+            return fast->decide(level, lo, hi, r);
+        } catch (const std::bad_alloc&) {
+            fast.reset();
+        }
+    }
+    ++r.plain;
+    return {verdict::exact, plain_count(v, kernel, level)};
+}
+
+}  // namespace
+
+detail::search_report detail::find_level(band_view v, double temperature, double electrons, bracket b,
+                                         search_options options) noexcept {
+    search_report r;
+    if (!readable(v) || !std::isfinite(electrons) || std::isnan(b.lo) || std::isnan(b.hi)) return r;
+    const occupation kernel = kernel_for(v, temperature);
+    const bool no_states = v.nk == 0 || v.nband == 0;
+    std::optional<accelerated> fast = accelerated_path(v, kernel, electrons, options);
     r.accelerated = fast.has_value();
 
     // Termination: a pass that does not end the search sets lo or hi to its level, which
@@ -274,38 +303,27 @@ search_result find_level(band_view v, double temperature, double electrons, brac
         const double level = (lo + hi) * 0.5;
         r.level = level;
         ++r.passes;
-        std::optional<verdict> found;
-        if (fast) {
-            try {
-                found = fast->decide(level, lo, hi, r);
-            } catch (const std::bad_alloc&) {
-                fast.reset();
-            }
+        const verdict found = learn_at(level, lo, hi, fast, v, kernel, r);
+        const bool exact = found.kind == verdict::exact;
+        if (exact && std::fabs(found.total - electrons) < params::tolerance) {
+            r.status = params::status_converged;
+            break;
         }
-        if (!found) {
-            found = verdict{verdict::exact, plain_count(v, kernel, level)};
-            ++r.plain;
-        }
-        if (found->kind == verdict::exact) {
-            if (std::fabs(found->total - electrons) < params::tolerance) {
-                r.status = params::status_converged;
-                break;
-            }
-            if (std::isnan(found->total)) break;
-        }
-        // No state: the count is 0 at every level.  A level equal to an end of the
-        // bracket (or not a number) leaves it as it is: no later pass could try another.
-        if (no_states || std::isnan(level) || level == lo || level == hi) break;
-        const bool exact = found->kind == verdict::exact;
-        if (found->kind == verdict::above || (exact && found->total > electrons)) {
+        // A count that is not a number decides nothing.  No state: the count is 0 at every
+        // level.  A level equal to an end of the bracket (or not a number) leaves it as it
+        // is: no later pass could try another.
+        if ((exact && std::isnan(found.total)) || no_states || std::isnan(level) || level == lo || level == hi) break;
+        if (found.kind == verdict::above || (exact && found.total > electrons)) {
             hi = level;
-        } else if (found->kind == verdict::below || (exact && found->total < electrons)) {
-            lo = level;
         } else {
-            break;  // unreachable: an exact count equal to the target converged above
+            lo = level;  // below, or an exact count below (one equal to the target converged)
         }
     }
     return r;
+}
+
+search_result find_level(band_view v, double temperature, double electrons, bracket b) noexcept {
+    return detail::find_level(v, temperature, electrons, b, {});
 }
 
 bool energy_bracket(band_view v, double temperature, bracket& out) noexcept {

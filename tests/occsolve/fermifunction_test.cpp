@@ -1,9 +1,12 @@
 #include <occsolve/fermifunction.hpp>
+#include <occsolve/occsolve.h>
 #include <occsolve/params.hpp>
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -31,6 +34,13 @@ TEST(fermi, occupations_and_weights) {
     for (const auto& c : cases) {
         EXPECT_EQ(fermi(c.energy, c.level, c.t, c.nspin), c.occupation) << c.name;
         EXPECT_DOUBLE_EQ(dfermi(c.energy, c.level, c.t, c.nspin), c.weight) << c.name;
+        // Through C, each argument in its place (the Fortran host checks its own).
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(occsolve_fermi(c.energy, c.level, c.t, c.nspin)),
+                  std::bit_cast<std::uint64_t>(fermi(c.energy, c.level, c.t, c.nspin)))
+            << c.name;
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(occsolve_dfermi(c.energy, c.level, c.t, c.nspin)),
+                  std::bit_cast<std::uint64_t>(dfermi(c.energy, c.level, c.t, c.nspin)))
+            << c.name;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "plain_search.hpp"
 
+#include <occsolve/core.hpp>
 #include <occsolve/ef.hpp>
 #include <occsolve/occsolve.h>
 #include <occsolve/params.hpp>
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -104,8 +106,7 @@ TEST(c_interface, shares_the_state_and_never_throws) {
     double* e = occsolve_allocate_bandenergy(2, 3, 4);
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e, v::bandenergy.data());  // the same storage, no copy
-    EXPECT_EQ(occsolve_bandenergy_extent(2), 3);
-    EXPECT_EQ(occsolve_bandenergy_extent(4), 0);
+    for (int dim = 0; dim <= 4; ++dim) EXPECT_EQ(occsolve_bandenergy_extent(dim), dim >= 1 && dim <= 3 ? dim + 1 : 0);
     EXPECT_EQ(occsolve_allocate_bandenergy(std::int64_t{1} << 40, std::int64_t{1} << 40, 1), nullptr);
     EXPECT_FALSE(v::bandenergy.allocated());
     EXPECT_EQ(occsolve_allocate_kwpt(std::int64_t{1} << 62), nullptr);
@@ -143,6 +144,68 @@ TEST(getef, unusable_state_is_not_read) {
         EXPECT_EQ(v::efermi, -1) << c.name;
         EXPECT_EQ(v::ik, -3) << c.name;
     }
+}
+
+// The stateless C interface reads the caller's arrays only where their description
+// holds: each spoiled description is refused, with the outputs left as they were.
+TEST(c_interface, stateless_calls_read_only_what_is_described) {
+    // Two spins, three bands, two k-points in arrays of extents (2, 4, 3): padded.
+    std::vector<double> e(2 * 4 * 3, std::nan("")), w{0.25, 0.75, std::nan("")};
+    for (int k = 0; k < 2; ++k)
+        for (int b = 0; b < 3; ++b)
+            for (int s = 0; s < 2; ++s) e[static_cast<std::size_t>(s + 2 * (b + 4 * k))] = -1.0 + b + 0.5 * s + 0.25 * k;
+    const occsolve_bands good{2, 3, 2, {2, 4, 3}, e.data(), w.data()};
+    const double big = static_cast<double>(std::int64_t{1} << 40);
+    const struct {
+        const char* name;
+        occsolve_bands bands;
+    } refused[] = {
+        {"no spin channel", {0, 3, 2, {2, 4, 3}, e.data(), w.data()}},
+        {"negative bands", {2, -1, 2, {2, 4, 3}, e.data(), w.data()}},
+        {"negative k-points", {2, 3, -2, {2, 4, 3}, e.data(), w.data()}},
+        {"spin extent short", {2, 3, 2, {1, 4, 3}, e.data(), w.data()}},
+        {"band extent short", {2, 3, 2, {2, 2, 3}, e.data(), w.data()}},
+        {"k-point extent short", {2, 3, 2, {2, 4, 1}, e.data(), w.data()}},
+        {"extents beyond memory", {2, 3, 2, {2, std::int64_t{1} << 40, std::int64_t{1} << 40}, e.data(), w.data()}},
+        {"no energies", {2, 3, 2, {2, 4, 3}, nullptr, w.data()}},
+        {"no weights", {2, 3, 2, {2, 4, 3}, e.data(), nullptr}},
+    };
+    for (const auto& c : refused) {
+        double level = big, count = big, lo = big, hi = big;
+        EXPECT_EQ(occsolve_find_level(&c.bands, 300, 3, nullptr, nullptr, &level), OCCSOLVE_STATUS_UNUSABLE) << c.name;
+        EXPECT_EQ(occsolve_electron_count(&c.bands, 300, 0, &count), OCCSOLVE_STATUS_UNUSABLE) << c.name;
+        EXPECT_EQ(occsolve_find_bracket(&c.bands, 300, &lo, &hi), OCCSOLVE_STATUS_UNUSABLE) << c.name;
+        EXPECT_EQ(level + count + lo + hi, 4 * big) << c.name;
+    }
+    double level = big, lo = 0, hi = 0, count = 0;
+    EXPECT_EQ(occsolve_find_level(nullptr, 300, 3, nullptr, nullptr, &level), OCCSOLVE_STATUS_UNUSABLE);
+    EXPECT_EQ(occsolve_electron_count(&good, 300, 0, nullptr), OCCSOLVE_STATUS_UNUSABLE);
+    EXPECT_EQ(occsolve_find_bracket(&good, 300, &lo, nullptr), OCCSOLVE_STATUS_UNUSABLE);
+    // The described arrays: the core's answers, bit for bit, and the same through the
+    // shared state holding the same numbers.
+    const occsolve::band_view v{2, 3, 2, e.data(), 2, 8, w.data()};
+    occsolve::bracket b{};
+    ASSERT_TRUE(occsolve::energy_bracket(v, 300, b));
+    ASSERT_EQ(occsolve_find_bracket(&good, 300, &lo, &hi), OCCSOLVE_STATUS_CONVERGED);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(lo), std::bit_cast<std::uint64_t>(b.lo));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(hi), std::bit_cast<std::uint64_t>(b.hi));
+    ASSERT_EQ(occsolve_find_level(&good, 300, 3, &lo, &hi, &level), OCCSOLVE_STATUS_CONVERGED);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(level), std::bit_cast<std::uint64_t>(occsolve::find_level(v, 300, 3, b).level));
+    ASSERT_EQ(occsolve_electron_count(&good, 300, level, &count), OCCSOLVE_STATUS_CONVERGED);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(count), std::bit_cast<std::uint64_t>(occsolve::electron_count(v, level, 300)));
+    v::nspin = 2;
+    v::nband = 3;
+    v::nk = 2;
+    v::t = 300;
+    v::totale = 3;
+    v::bandenergy.allocate(2, 4, 3);
+    std::copy(e.begin(), e.end(), v::bandenergy.data());
+    v::kwpt.allocate(3);
+    std::copy(w.begin(), w.end(), v::kwpt.data());
+    int status = -1;
+    getef(&lo, &hi, &status);
+    EXPECT_EQ(status, OCCSOLVE_STATUS_CONVERGED);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(v::efermi), std::bit_cast<std::uint64_t>(level));
 }
 
 // A random band structure of nk k-points: bands ascending at each k-point (as calculations

@@ -5,6 +5,7 @@
 #include "detail/bounds.hpp"
 #include "detail/survey.hpp"
 #include "detail/near_states.hpp"
+#include "detail/search.hpp"
 
 #include <occsolve/core.hpp>
 #include <occsolve/params.hpp>
@@ -21,9 +22,9 @@
 namespace {
 
 using occsolve::bracket;
-using occsolve::find_level;
-using occsolve::search_options;
-using occsolve::search_result;
+using occsolve::detail::find_level;
+using occsolve::detail::search_options;
+using occsolve::detail::search_report;
 using occsolve_test::plain_search;
 using occsolve_test::random_structure;
 using occsolve_test::structure;
@@ -67,6 +68,9 @@ structure no_states(int nk, int nband) {
 TEST(search, every_call_returns) {
     std::mt19937_64 rng(5);
     const structure metal = random_structure(rng, 2, 40, 60, true);  // 4800 states
+    const double all_full = occsolve_test::plain_count(metal.view(), inf, 300);
+    structure overlapping = metal;
+    overlapping.overlap = 1;
     const struct {
         const char* name;
         structure st;
@@ -82,6 +86,14 @@ TEST(search, every_call_returns) {
         {"no band, a bracket end not a number", no_states(2, 0), 300, 0, {nan, 2}, params::status_unusable, 0},
         {"no k-point, the whole line: the first pass decides", no_states(0, 3), 300, 1, {-inf, inf}, params::status_stalled, 1},
         {"no band, no electron: converged at once", no_states(3, 0), 300, 0, {-inf, inf}, params::status_converged, 1},
+        {"no k-point: the first pass decides, even in a finite bracket", no_states(0, 3), 300, 1, {2, 20},
+         params::status_stalled, 1},
+        {"a k-point's stride overlapping its bands", overlapping, 300, 100, {2, 20}, params::status_unusable, 0},
+        {"an infinite upper end, every state full there", metal, 300, all_full, {5, inf}, params::status_converged, 1},
+        // |count - electrons| < tolerance, strictly: a count exactly the tolerance away
+        // is not the level.
+        {"the count exactly the tolerance from the target", bands({30}), 300, params::tolerance, {2, 20},
+         params::status_stalled, -1},
         {"the whole line: the level is not a number", metal, 300, 100, {-inf, inf}, params::status_stalled, 1},
         {"an infinite lower end", metal, 300, 100, {-inf, 5}, params::status_stalled, -1},
         {"an infinite upper end", metal, 300, 100, {5, inf}, params::status_stalled, -1},
@@ -119,7 +131,7 @@ TEST(search, wide_brackets_give_the_plain_bits) {
     for (const bracket b : {bracket{-1e308, 1e308}, bracket{-largest, largest}, bracket{-1e300, 3}, bracket{-4, 1e300},
                             bracket{-1e-300, 1e300}}) {
         const auto expected = plain_search(st.view(), 300, electrons, b.lo, b.hi);
-        const auto r = find_level(st.view(), 300, electrons, b);
+        const auto r = find_level(st.view(), 300, electrons, b, {});
         EXPECT_TRUE(r.accelerated) << b.lo;
         EXPECT_EQ(r.plain, 0) << b.lo;
         EXPECT_EQ(bits(r.level), bits(expected.level)) << b.lo << ": " << r.level << " vs " << expected.level;
@@ -149,7 +161,7 @@ const shape shapes[] = {
 // path must have decided passes in each of its ways across the set.
 TEST(search, random_structures_agree_bit_for_bit) {
     std::mt19937_64 rng(2026);
-    search_result seen{};
+    search_report seen{};
     int cases = 0;
     for (const auto& s : shapes) {
         for (int repeat = 0; repeat < 3; ++repeat, ++cases) {
@@ -408,7 +420,9 @@ TEST(search, options_force_a_path_or_a_failed_allocation) {
     std::mt19937_64 rng(9);
     const structure small = random_structure(rng, 1, 10, 20, true);  // 200 states: plain unless forced
     const structure big = random_structure(rng, 2, 50, 60, true);    // 6000: accelerated unless told
-    for (const structure* st : {&small, &big}) {
+    const structure below = random_structure(rng, 1, 63, 65, true);  // 4095 states: plain
+    const structure from = random_structure(rng, 2, 32, 64, true);   // 4096 states: accelerated
+    for (const structure* st : {&small, &big, &below, &from}) {
         const double electrons = st->full() * st->nspin * st->weights() * st->nband * 0.4;
         const auto expected = plain_search(st->view(), 300, electrons, -15, 20);
         search_options failing = fast;
@@ -416,7 +430,7 @@ TEST(search, options_force_a_path_or_a_failed_allocation) {
         const struct {
             search_options o;
             bool accelerated;
-        } runs[] = {{{}, st == &big}, {plain, false}, {fast, true}, {failing, false}};
+        } runs[] = {{{}, st == &big || st == &from}, {plain, false}, {fast, true}, {failing, false}};
         for (const auto& run : runs) {
             const auto r = find_level(st->view(), 300, electrons, {-15, 20}, run.o);
             EXPECT_EQ(r.accelerated, run.accelerated);
@@ -473,7 +487,7 @@ TEST(energy_bracket, holds_every_count) {
         // Counts inside are found (where the temperature makes the count continuous).
         if (c.t >= 300) {
             for (const double fraction : {0.1, 0.5, 0.9}) {
-                const auto r = find_level(c.st.view(), c.t, full * fraction, b);
+                const auto r = occsolve::find_level(c.st.view(), c.t, full * fraction, b);
                 EXPECT_EQ(r.status, params::status_converged) << c.name << " " << fraction;
             }
         }

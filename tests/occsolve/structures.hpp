@@ -19,10 +19,11 @@ namespace occsolve_test {
 struct structure {
     int nspin = 1, nk = 0, nband = 0, pad = 0;
     std::vector<double> e, w;
+    int overlap = 0;  // the view's k-point stride falls short of its bands by this much
 
     double& at(int s, int b, int k) { return e[static_cast<std::size_t>(s + (nspin + pad) * (b + (nband + pad) * k))]; }
     occsolve::band_view view() const {
-        return {nspin, nband, nk, e.data(), nspin + pad, std::int64_t{nspin + pad} * (nband + pad), w.data()};
+        return {nspin, nband, nk, e.data(), nspin + pad, std::int64_t{nspin + pad} * (nband + pad) - overlap, w.data()};
     }
     double full() const { return static_cast<double>(2.0f / static_cast<float>(nspin)); }
     double weights() const {

@@ -57,28 +57,10 @@ struct bracket {
     double hi;
 };
 
-struct search_options {
-    // Which way the count is learnt on each pass.  Both give the same bits; `automatic`
-    // takes the accelerated path for 4096 states or more.  A path that cannot serve an
-    // input (see the assumptions above) hands over to the plain one.
-    enum class path : int { automatic, plain, accelerated };
-    path use = path::automatic;
-    // For tests: the accelerated path's tables fail to allocate, as when memory is short.
-    bool fail_allocation = false;
-};
-
 struct search_result {
-    double level = 0;             // the last level tried: the Fermi level when converged
-    int status = 2;               // params::status_converged, _stalled or _unusable
-    std::int64_t passes = 0;      // bisection passes, each trying one level
-    bool accelerated = false;     // the accelerated path's tables were built
-    // How each pass learnt on which side of `electrons` its count lies:
-    std::int64_t plain = 0;        // every state evaluated
-    std::int64_t approximate = 0;  // an approximate count, at this level or one beyond it, and its error bound
-    std::int64_t exact = 0;        // the exact count, at this level or (with its error bound) one beyond it
-    // Counts evaluated over the states near the level:
-    std::int64_t approximations = 0;
-    std::int64_t exact_counts = 0;
+    double level = 0;         // the last level tried: the Fermi level when converged
+    int status = 2;           // params::status_converged, _stalled or _unusable
+    std::int64_t passes = 0;  // bisection passes, each trying one level
 };
 
 // Bisects on the level in [b.lo, b.hi] until the electron count at the level tried lies
@@ -95,8 +77,7 @@ struct search_result {
 // the view is not readable, `electrons` is not finite, or an end of the bracket is not a
 // number.  Every call returns: each pass that does not end the search strictly narrows a
 // bracket of doubles.
-search_result find_level(band_view v, double temperature, double electrons, bracket b,
-                         search_options options = {}) noexcept;
+search_result find_level(band_view v, double temperature, double electrons, bracket b) noexcept;
 
 // A bracket that holds every level the count can need: the lowest and highest energy
 // of the view, widened on each side by 41 kT and at least 1 meV, so that at its ends

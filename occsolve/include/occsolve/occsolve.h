@@ -1,21 +1,27 @@
 /* occsolve for C (and, through it, Fortran) hosts.
  *
- * The same process-wide state as the C++ modules (occsolve/variable.hpp), reached through
- * functions: nothing is copied.  Units: energies in eV, temperatures in K.  A state holds
- * at most 2/nspin electrons.
+ * Units: energies in eV, temperatures in K.  A state holds at most 2/nspin electrons.
+ * Band energies are stored with the spin index fastest, then the band, then the
+ * k-point: entry (s, b, k), counting from 1 as a Fortran host does, is element
+ * (s-1) + S*((b-1) + B*(k-1)) of an array of extents (S, B, K), so that a Fortran
+ * array e(S, B, K) is passed as it is.  The counts nspin <= S, nband <= B, nk <= K say
+ * which leading block is read.
  *
- * Order of use: set nspin, nk, nband, t, totale; allocate bandenergy with extents
- * (nspin, nband, nk) and kwpt with nk entries and fill the storage returned; call
- * occsolve_getef; read occsolve_efermi().
+ * Two interfaces, with the same results and the same statuses:
  *
- * bandenergy storage runs with the spin index fastest, then the band, then the k-point:
- * entry (s, b, k), counting from 1 as a Fortran host does, is element
- * (s-1) + S*((b-1) + B*(k-1)) for extents (S, B, K), so a Fortran host can view the
- * storage as its own array of shape (S, B, K).
+ * - Stateless (occsolve_find_level, occsolve_electron_count, occsolve_find_bracket):
+ *   the band structure is the caller's own arrays, described by an occsolve_bands.
+ *   Threads: these keep no state and write nothing but their outputs; any number of
+ *   threads may call them at once, on different band structures or on the same one,
+ *   as long as nobody writes its arrays meanwhile.
  *
- * Threads: the state is one per process; only one thread at a time may call these
- * functions.  A host with several independent problems serialises its calls or runs
- * them in separate processes.
+ * - Shared state (occsolve_set_..., occsolve_allocate_..., occsolve_getef): the same
+ *   process-wide state as the C++ modules (occsolve/variable.hpp), reached through
+ *   functions; nothing is copied.  Order of use: set nspin, nk, nband, t, totale;
+ *   allocate bandenergy with extents (nspin, nband, nk) and kwpt with nk entries and fill
+ *   the storage returned; call occsolve_getef; read occsolve_efermi().
+ *   Threads: the state is one per process; only one thread at a time may call these
+ *   functions.
  */
 #ifndef OCCSOLVE_OCCSOLVE_H
 #define OCCSOLVE_OCCSOLVE_H
@@ -26,10 +32,49 @@
 extern "C" {
 #endif
 
-/* What occsolve_getef reports through its status argument. */
-#define OCCSOLVE_STATUS_CONVERGED 0 /* efermi holds the level */
-#define OCCSOLVE_STATUS_STALLED 1   /* the bracket stopped shrinking: no level in it holds totale */
-#define OCCSOLVE_STATUS_UNUSABLE 2  /* the state cannot be read; nothing was changed */
+/* What the searches report (and the count and bracket: CONVERGED when computed). */
+#define OCCSOLVE_STATUS_CONVERGED 0 /* the level holds the electrons */
+#define OCCSOLVE_STATUS_STALLED 1   /* the bracket stopped shrinking: no level in it holds them */
+#define OCCSOLVE_STATUS_UNUSABLE 2  /* the input cannot be read; nothing was changed */
+
+/* ---- Stateless: the caller's own arrays --------------------------------------------- */
+
+/* A band structure held by the caller:
+ *     occsolve_bands b = {nspin, nband, nk, {S, B, K}, e, w};
+ * energy: S*B*K doubles as above (read only when nspin, nband and nk are all > 0);
+ * weight: the nk weights of the k-points (read only when nk > 0).  The electron count
+ * at a level is the sum over states of occupation times weight, so electrons are on
+ * whatever footing the weights are (weights summing to 1: electrons per cell). */
+typedef struct occsolve_bands {
+    int32_t nspin, nband, nk;
+    int64_t extent[3];
+    const double* energy;
+    const double* weight;
+} occsolve_bands;
+
+/* The Fermi level of `bands` at temperature t holding `electrons`, searched as
+ * occsolve_getef searches it (the bracket [*emin, *emax] when both are given, else 2 to
+ * 20 eV).  Returns an OCCSOLVE_STATUS_ value; unless UNUSABLE, *level (if not NULL)
+ * receives the level tried last, the Fermi level when CONVERGED.  UNUSABLE: bands is
+ * NULL or cannot be read (a count below 0, nspin < 1, an extent smaller than its count,
+ * a pointer missing that the counts need), electrons is not finite, or a bracket end
+ * is not a number; *level is left as it was. */
+int occsolve_find_level(const occsolve_bands* bands, double t, double electrons, const double* emin,
+                        const double* emax, double* level);
+
+/* The electron count of `bands` at Fermi level `level` and temperature t: the sum that
+ * occsolve_find_level bisects on, bit for bit.  Returns OCCSOLVE_STATUS_CONVERGED (0)
+ * with *count set, or UNUSABLE (as above, or count NULL) with *count untouched. */
+int occsolve_electron_count(const occsolve_bands* bands, double t, double level, double* count);
+
+/* A bracket that holds the level whatever the electron count: the lowest and highest
+ * energy widened by 41 kT and at least 1 meV.  Returns OCCSOLVE_STATUS_CONVERGED (0)
+ * with *emin and *emax set, or UNUSABLE with them untouched: bands cannot be read or
+ * holds no state, an energy is not finite, t is negative or not finite, or a pointer
+ * is NULL. */
+int occsolve_find_bracket(const occsolve_bands* bands, double t, double* emin, double* emax);
+
+/* ---- Shared state: one per process -------------------------------------------------- */
 
 /* The counts and parameters of the shared state. */
 void occsolve_set_nspin(int32_t nspin); /* spin channels, 1 or 2 (any count >= 1 works) */

@@ -1,12 +1,16 @@
-! The reference searches through the Fortran module; prints each result as bits.
+! The reference searches through the Fortran module; prints each result as bits.  The
+! stateless searches run first in one thread, then in eight OpenMP threads at once, two
+! on each of four band structures: every thread must get the single-threaded answer.
 program host
     use, intrinsic :: iso_c_binding
     use occsolve
     implicit none
     real(c_double), pointer :: e(:,:,:), w(:)
     real(c_double) :: emin, emax
-    integer :: k, b, s, status
+    integer :: k, b, s, status, i, task, disagree
     logical :: found
+    real(c_double) :: alone(4, 0:5), again(4)
+    integer :: alone_status(2, 0:5), again_status(2)
 
     ! Bands at 4 and 6 eV, 2 electrons, 300 K: the default bracket, then 4.5 to 5.5.
     call set_state(nspin=1, nk=1, nband=2, t=300d0, totale=2d0)
@@ -40,7 +44,60 @@ program host
     call getef(emin=emin, emax=emax, status=status)
     call report()
 
+    ! The occupation functions, each argument in its place.
+    print '(a, 1x, a)', trim(unsigned(fermi(4.93d0, 5.01d0, 300d0, 2))), trim(unsigned(dfermi(4.93d0, 5.01d0, 300d0, 1)))
+    print '(a, 1x, a)', trim(unsigned(fermi(4.93d0, 5.01d0, 1d5, 2))), trim(unsigned(dfermi(4.93d0, 5.01d0, 1d5, 1)))
+
+    ! The stateless searches, alone, then from eight threads at once.
+    do i = 0, 5
+        call solve(i, alone(:, i), alone_status(:, i))
+        print '(i0, 1x, i0, 1x, i0, 4(1x, a))', i, alone_status(1, i), alone_status(2, i), &
+            (trim(unsigned(alone(k, i))), k = 1, 4)
+    end do
+    disagree = 0
+    !$omp parallel do num_threads(8) private(i, again, again_status) reduction(+:disagree)
+    do task = 0, 7
+        i = 2 + mod(task, 4)
+        call solve(i, again, again_status)
+        if (any(again_status /= alone_status(:, i)) .or. any(transfer(again, 0_c_int64_t, 4) /= &
+                transfer(alone(:, i), 0_c_int64_t, 4))) disagree = disagree + 1
+    end do
+    !$omp end parallel do
+    if (disagree == 0) then
+        print '(a)', 'threads agree'
+    else
+        print '(a)', 'threads disagree'
+        error stop 1
+    end if
+
 contains
+
+    ! Band structure i of six, in arrays of our own (see consumer_reference.cpp): its
+    ! bracket, level and the count there (r), and the statuses of the bracket and the search.
+    recursive subroutine solve(i, r, st)
+        integer, intent(in) :: i
+        real(c_double), intent(out) :: r(4)
+        integer, intent(out) :: st(2)
+        real(c_double), parameter :: temperatures(0:5) = [30d0, 300d0, 3000d0, 30000d0, 300000d0, 300d0]
+        real(c_double), allocatable :: e(:,:,:), w(:)
+        integer :: nspin, nband, nk, k, b, s, st_count
+        nspin = 1 + mod(i, 2)
+        nband = 8 + 9 * i
+        nk = 10 + 23 * i
+        allocate(e(nspin, nband, nk), w(nk))
+        do k = 1, nk
+            w(k) = (1 + mod(k, 3)) / 8d0
+            do b = 1, nband
+                do s = 1, nspin
+                    e(s, b, k) = (mod(37 * k + 101 * b + 53 * s, 997) - 498) / 64d0 + b / 4d0
+                end do
+            end do
+        end do
+        r = 0
+        call find_bracket(e, w, temperatures(i), r(1), r(2), st(1))
+        call find_level(e, w, temperatures(i), 0.75d0 * nband * sum(w), r(3), st(2), emin=r(1), emax=r(2))
+        call electron_count(e, w, temperatures(i), r(3), r(4), st_count)
+    end subroutine
 
     ! The bits of a double as the unsigned decimal the C host prints.
     function unsigned(x) result(text)
