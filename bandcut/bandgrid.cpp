@@ -9,108 +9,9 @@
 #include <limits>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 namespace bandcut {
-
-std::int64_t grid::points() const {
-    if (nkx <= 0 || nky <= 0 || nkz <= 0) return 0;
-    const std::int64_t plane = std::int64_t{nkx} * nky;  // below 2^62
-    constexpr std::int64_t most = std::numeric_limits<std::int64_t>::max();
-    return plane > most / nkz ? most : plane * nkz;
-}
-
-namespace {
-
-// Calls f(row) for the band energies of each k-point that counts.
-template <class F>
-void each_kpoint(const listing& bands, int spin, std::span<const std::int32_t> kpoints, F f) {
-    const float* table = bands.eband[static_cast<std::size_t>(spin)].get();
-    const auto nbands = static_cast<std::size_t>(bands.nbands);
-    if (kpoints.empty()) {
-        for (std::int32_t k = 0; k < bands.nkpts; ++k) f(table + static_cast<std::size_t>(k) * nbands);
-    } else {
-        for (const std::int32_t k : kpoints) f(table + static_cast<std::size_t>(k) * nbands);
-    }
-}
-
-}  // namespace
-
-std::vector<std::int64_t> select_bands(const listing& bands, float ef, std::span<const std::int32_t> kpoints) {
-    // The sentinels are +-10000 eV, not the largest float: a band lying wholly above
-    // 10000 eV (or below -10000 eV) is never selected, as it never was.  With no
-    // k-point no band can cross, whatever NBANDS says: nothing is allocated for it.
-    if (bands.nkpts == 0) return {};
-    const auto nbands = static_cast<std::size_t>(bands.nbands);
-    std::vector<std::int64_t> nstore;
-    std::vector<float> lo(nbands), hi(nbands);
-    for (int s = 0; s < bands.nspin; ++s) {
-        std::fill(lo.begin(), lo.end(), 10000.0f);
-        std::fill(hi.begin(), hi.end(), -10000.0f);
-        each_kpoint(bands, s, kpoints, [&](const float* row) {
-            // Written so as to compile to vector minimum and maximum, which keep the
-            // running value when e is not a number, as the comparisons do.
-            for (std::size_t b = 0; b < nbands; ++b) {
-                const float e = row[b];
-                lo[b] = e < lo[b] ? e : lo[b];
-                hi[b] = e > hi[b] ? e : hi[b];
-            }
-        });
-        for (std::size_t b = 0; b < nbands; ++b)
-            if (hi[b] > ef && lo[b] < ef) nstore.push_back(std::int64_t{s} * bands.nbands + static_cast<std::int64_t>(b));
-    }
-    return nstore;
-}
-
-std::string no_crossing_warning(const listing& bands, float ef, std::span<const std::int32_t> kpoints) {
-    if (bands.nkpts == 0 || bands.nbands == 0 || std::isnan(ef)) return {};
-    // The true extremes of each band (not-a-number values left out): the band maximum
-    // nearest below Ef, the band minimum nearest above.  A band touching Ef lies on the
-    // side of its other values.
-    struct edge {
-        float value;
-        std::int64_t band = -1;  // counting from 0 across spin components
-    };
-    edge below{-std::numeric_limits<float>::infinity()}, above{std::numeric_limits<float>::infinity()};
-    const auto nbands = static_cast<std::size_t>(bands.nbands);
-    std::vector<float> lo(nbands), hi(nbands);
-    for (int s = 0; s < bands.nspin; ++s) {
-        std::fill(lo.begin(), lo.end(), std::numeric_limits<float>::infinity());
-        std::fill(hi.begin(), hi.end(), -std::numeric_limits<float>::infinity());
-        each_kpoint(bands, s, kpoints, [&](const float* row) {
-            for (std::size_t b = 0; b < nbands; ++b) {
-                lo[b] = std::min(lo[b], row[b]);  // a NaN in row[b] leaves lo[b] as it was
-                hi[b] = std::max(hi[b], row[b]);
-            }
-        });
-        for (std::size_t b = 0; b < nbands; ++b) {
-            if (lo[b] > hi[b]) continue;  // no value that is a number
-            const std::int64_t band = std::int64_t{s} * bands.nbands + static_cast<std::int64_t>(b);
-            if (hi[b] <= ef) {
-                if (hi[b] > below.value || below.band < 0) below = {hi[b], band};
-            } else if (lo[b] < above.value || above.band < 0) {
-                above = {lo[b], band};
-            }
-        }
-    }
-    char line[200];
-    const auto e = [](float v) { return static_cast<double>(v); };
-    const auto number = [](const edge& x) { return static_cast<long long>(x.band + 1); };
-    if (below.band >= 0 && above.band >= 0) {
-        std::snprintf(line, sizeof line,
-                      "bandcut: warning: no band crosses Ef = %f: the bands below end at %f (band %lld), "
-                      "the bands above begin at %f (band %lld)\n",
-                      e(ef), e(below.value), number(below), e(above.value), number(above));
-    } else if (above.band >= 0) {
-        std::snprintf(line, sizeof line, "bandcut: warning: all bands lie above Ef = %f: the lowest begins at %f (band %lld)\n",
-                      e(ef), e(above.value), number(above));
-    } else if (below.band >= 0) {
-        std::snprintf(line, sizeof line, "bandcut: warning: all bands lie below Ef = %f: the highest ends at %f (band %lld)\n",
-                      e(ef), e(below.value), number(below));
-    } else {
-        return {};
-    }
-    return line;
-}
 
 namespace {
 
@@ -179,14 +80,13 @@ private:
 
 }  // namespace
 
-bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& g,
-                    std::span<const std::int64_t> nstore, std::span<const std::int32_t> kpoint_at,
-                    const write_options& options) {
-    block_writer w(out, options.block);
+namespace {
+
+void write_head(block_writer& w, const listing& bands, float ef, const grid& g, std::size_t nsel) {
     w.text("BEGIN_INFO\n  Fermi Energy: ");
     w.real(ef, 5, 7);
     w.text("\nEND_INFO\n\nBEGIN_BLOCK_BANDGRID_3D\n  one_word_comment \n  BEGIN_BANDGRID_3D\n  ");
-    w.integer(static_cast<std::int64_t>(nstore.size()));
+    w.integer(static_cast<std::int64_t>(nsel));
     w.text(" \n");
     for (std::int32_t d : {g.nkx, g.nky, g.nkz}) {
         w.text(" ");
@@ -200,46 +100,70 @@ bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& 
         }
         w.text(" \n");
     }
+}
 
-    // The selected bands' energies are first gathered in listing order, as many bands at
-    // a time as `gather` bytes hold, in one pass along the table's rows: reading one band
-    // down the table would touch a cache line per k-point, all of them missing.  Placing
-    // the values on the grid then jumps about these columns instead.
+// The energies of bands `these` at the entries 0 .. used-1 (a listed k-point k, or k +
+// NKPTS for its spin components swapped), band j's at columns[j * used + entry]: gathered
+// in one pass along the table's rows, as reading one band down the table would touch a
+// cache line per k-point, all of them missing.  Placing the values on the grid then jumps
+// about these columns instead.
+void gather(const listing& bands, std::span<const std::int64_t> these, std::size_t used, std::vector<float>& columns) {
     const auto nbands = static_cast<std::size_t>(bands.nbands);
-    // Placed k-points may come from anywhere in the listing; in listing order only the
-    // first nkx * nky * nkz are written.
-    const auto used = kpoint_at.empty() ? static_cast<std::size_t>(g.points()) : static_cast<std::size_t>(bands.nkpts);
-    const std::size_t group =
-        std::clamp<std::size_t>(options.gather / (sizeof(float) * std::max<std::size_t>(used, 1)), 1, nstore.size());
+    const auto nkpts = static_cast<std::size_t>(bands.nkpts);
+    std::vector<const float*> same(these.size()), other(these.size());  // each band at the first k-point, either way
+    for (std::size_t j = 0; j < these.size(); ++j) {
+        const auto s = static_cast<std::size_t>(these[j] / bands.nbands), b = static_cast<std::size_t>(these[j] % bands.nbands);
+        same[j] = bands.eband[s].get() + b;
+        other[j] = used > nkpts ? bands.eband[1 - s].get() + b : nullptr;
+    }
+    for (std::size_t k = 0; k < std::min(used, nkpts); ++k)
+        for (std::size_t j = 0; j < these.size(); ++j) columns[j * used + k] = same[j][k * nbands];
+    for (std::size_t k = nkpts; k < used; ++k)
+        for (std::size_t j = 0; j < these.size(); ++j) columns[j * used + k] = other[j][(k - nkpts) * nbands];
+}
+
+// One band section; false once a write has failed.
+bool write_band(block_writer& w, std::int64_t band, const float* column, const grid& g,
+                std::span<const std::int32_t> kpoint_at) {
+    const auto value = [&](std::int64_t n) {
+        return column[kpoint_at.empty() ? static_cast<std::size_t>(n) : static_cast<std::size_t>(kpoint_at[static_cast<std::size_t>(n)])];
+    };
+    w.text(" BAND: ");
+    w.integer(band + 1);
+    w.text(" \n");
+    // ix runs over 0..nkx, the last plane repeating the first; likewise iy and iz.
+    for (std::int64_t ix = 0; ix <= g.nkx; ++ix) {
+        const std::int64_t mx = ix == g.nkx ? 0 : ix;
+        for (std::int64_t iy = 0; iy <= g.nky; ++iy) {
+            const std::int64_t row = (mx * g.nky + (iy == g.nky ? 0 : iy)) * g.nkz;
+            for (std::int64_t iz = 0; iz <= g.nkz; ++iz) w.grid_value(value(row + (iz == g.nkz ? 0 : iz)));
+            w.text("\n");
+            if (!w.ok()) return false;  // a full disk: stop at once
+        }
+        w.text("\n");
+    }
+    return true;
+}
+
+}  // namespace
+
+bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& g, std::span<const std::int64_t> nstore,
+                    grid_source values, const write_options& options) {
+    const auto kpoint_at = values.kpoint_at;
+    block_writer w(out, options.block);
+    write_head(w, bands, ef, g, nstore.size());
+    // In listing order only the first nkx * nky * nkz k-points are written; a map may take
+    // any k-point, and where it swaps spin components, any of their other component.
+    const std::size_t used = kpoint_at.empty() ? static_cast<std::size_t>(g.points())
+                             : static_cast<std::size_t>(bands.nkpts) * (values.swaps ? 2 : 1);
+    const std::size_t group = std::max<std::size_t>(
+        1, std::min(nstore.size(), options.gather / (sizeof(float) * std::max<std::size_t>(used, 1))));
     std::vector<float> columns(nstore.empty() ? 0 : group * used);
-    std::vector<const float*> firsts(std::min(group, nstore.size()));  // each band's value at the first k-point
     for (std::size_t first = 0; first < nstore.size(); first += group) {
         const auto these = nstore.subspan(first, std::min(group, nstore.size() - first));
+        gather(bands, these, used, columns);
         for (std::size_t j = 0; j < these.size(); ++j)
-            firsts[j] = bands.eband[static_cast<std::size_t>(these[j] / bands.nbands)].get() + these[j] % bands.nbands;
-        for (std::size_t k = 0; k < used; ++k)
-            for (std::size_t j = 0; j < these.size(); ++j) columns[j * used + k] = firsts[j][k * nbands];
-        for (std::size_t j = 0; j < these.size(); ++j) {
-            const float* column = columns.data() + j * used;
-            const auto value = [&](std::int64_t n) {
-                return column[kpoint_at.empty() ? static_cast<std::size_t>(n)
-                                                : static_cast<std::size_t>(kpoint_at[static_cast<std::size_t>(n)])];
-            };
-            w.text(" BAND: ");
-            w.integer(these[j] + 1);
-            w.text(" \n");
-            // ix runs over 0..nkx, the last plane repeating the first; likewise iy and iz.
-            for (std::int64_t ix = 0; ix <= g.nkx; ++ix) {
-                const std::int64_t mx = ix == g.nkx ? 0 : ix;
-                for (std::int64_t iy = 0; iy <= g.nky; ++iy) {
-                    const std::int64_t row = (mx * g.nky + (iy == g.nky ? 0 : iy)) * g.nkz;
-                    for (std::int64_t iz = 0; iz <= g.nkz; ++iz) w.grid_value(value(row + (iz == g.nkz ? 0 : iz)));
-                    w.text("\n");
-                    if (!w.ok()) return false;  // a full disk: stop at once
-                }
-                w.text("\n");
-            }
-        }
+            if (!write_band(w, these[j], columns.data() + j * used, g, kpoint_at)) return false;
     }
     w.text("  END_BANDGRID_3D\nEND_BLOCK_BANDGRID_3D\n");
     return w.flush() && std::fflush(out) == 0;

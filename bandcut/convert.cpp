@@ -111,6 +111,17 @@ bool line_scanner::real(double& out) {
     return taken != 0;
 }
 
+bool line_scanner::real(float& single, double& twice) {
+    skip_blanks();
+    const char* const start = p_;
+    if (!real(single)) return false;
+    const char* const after = p_;
+    p_ = start;
+    const bool both = real(twice);
+    p_ = after;
+    return both;
+}
+
 bool line_scanner::at_end() {
     skip_blanks();
     return p_ == end_;

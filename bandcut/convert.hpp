@@ -85,6 +85,9 @@ public:
     // sections print up to nine decimals).
     bool real(double& out);
 
+    // One real, both ways: as strtof and as strtod round its text.
+    bool real(float& single, double& twice);
+
     // True when only blanks are left.
     bool at_end();
 

@@ -2,166 +2,18 @@
 
 #include "band_line.hpp"
 #include "convert.hpp"
+#include "lines.hpp"
 
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <string_view>
 
 namespace bandcut {
-
-namespace {
-
-// Hands out the lines of a stream, each whole whatever its length (real listings hold
-// lines of hundreds of kilobytes of NUL bytes), reading the stream in large blocks.  The
-// buffered text is always followed by a '\n' and some padding, so that a caller may
-// scan a line up to its newline, eight bytes at a time, without testing for the end of
-// the buffer.  A line longer than the buffer makes it grow, doubling, so that a line
-// costs at most about twice its length in memory; nothing is cleared that is about to
-// be overwritten.
-class line_reader {
-public:
-    line_reader(std::FILE* in, std::size_t buffer)
-        : in_(in), fd_(fileno(in)), capacity_(std::max<std::size_t>(buffer, 16)) {}
-
-    // The next line without its newline, valid until the next call; false at the end of
-    // the stream or when the stream fails (then `trouble()` says why).
-    bool next(std::string_view& line) {
-        for (;;) {
-            const char* start = buffer_.get() + begin_;
-            const auto held = end_ - begin_;
-            if (const void* newline = held ? std::memchr(start, '\n', held) : nullptr) {
-                const auto length = static_cast<std::size_t>(static_cast<const char*>(newline) - start);
-                line = {start, length};
-                begin_ += length + 1;
-                ++number_;
-                return true;
-            }
-            if (at_end_) {
-                if (held == 0) return false;
-                line = {start, held};  // a last line without a newline
-                begin_ = end_;
-                ++number_;
-                unterminated_ = true;
-                return true;
-            }
-            if (!refill()) return false;
-        }
-    }
-
-    // Whether the line last handed out ended at the end of the stream, without its
-    // newline: in the middle of the data, that is a cut file.
-    bool unterminated() const { return unterminated_; }
-
-    // The buffered text from the next line on, and how many bytes of it there are (more
-    // are readable: the padding); `skip` then hands out the first `lines` lines, `bytes`
-    // bytes with their newlines, without looking at them again.
-    const char* peek(std::size_t& held) const {
-        held = end_ - begin_;
-        return buffer_ ? buffer_.get() + begin_ : nullptr;
-    }
-    void skip(std::size_t lines, std::size_t bytes) {
-        begin_ += bytes;
-        number_ += lines;
-    }
-
-    // How often `marker` occurs in the rest of the stream, found by a plain search of the
-    // buffered text (no line splitting); afterwards the stream is at its end.
-    std::int64_t count_in_rest(std::string_view marker) {
-        std::int64_t count = 0;
-        for (;;) {
-            std::string_view text(buffer_.get() + begin_, end_ - begin_);
-            std::size_t from = 0;
-            for (std::size_t at; (at = text.find(marker, from)) != std::string_view::npos; from = at + marker.size())
-                ++count;
-            begin_ = end_;
-            if (at_end_) return count;
-            // A marker may straddle the end of the buffered text: keep what could be its start.
-            begin_ -= std::min(marker.size() - 1, text.size() - from);
-            if (!refill()) return count;
-        }
-    }
-
-    long number() const { return number_; }
-    const char* trouble() const { return trouble_; }
-
-private:
-    bool refill() {
-        if (!buffer_) {
-            buffer_.reset(new (std::nothrow) char[capacity_ + padding]);
-            if (!buffer_) return fault("a line too long to hold in memory");
-        }
-        if (begin_ > 0) {
-            std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
-            end_ -= begin_;
-            begin_ = 0;
-        }
-        if (end_ == capacity_) {  // one line fills the whole buffer: make room for more
-            if (capacity_ > std::numeric_limits<std::size_t>::max() / 4) return fault("a line too long to hold in memory");
-            std::unique_ptr<char[]> larger(new (std::nothrow) char[2 * capacity_ + padding]);
-            if (!larger) return fault("a line too long to hold in memory");
-            std::memcpy(larger.get(), buffer_.get(), end_);
-            buffer_ = std::move(larger);
-            capacity_ *= 2;
-        }
-        const std::size_t wanted = capacity_ - end_;
-        std::size_t got = 0;
-        const bool failed = !read_into(buffer_.get() + end_, wanted, got);
-        end_ += got;
-        // The sentinel, and defined bytes for an 8-byte read that starts at it.
-        std::memset(buffer_.get() + end_, '\n', padding);
-        if (failed) return fault("a read error");
-        if (got < wanted) at_end_ = true;
-        return true;
-    }
-
-    // Fills `size` bytes at `to` unless the stream ends first.  Straight from the file
-    // descriptor where there is one (the buffer, small enough to stay in the processor's
-    // second-level cache, is where the kernel copies to), else through the stream.
-    bool read_into(char* to, std::size_t size, std::size_t& got) {
-        if (fd_ < 0) {
-            got = std::fread(to, 1, size, in_);
-            return !std::ferror(in_);
-        }
-        while (got < size) {
-            const ssize_t n = ::read(fd_, to + got, size - got);
-            if (n == 0) break;
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            got += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-    bool fault(const char* why) {
-        trouble_ = why;
-        return false;
-    }
-
-    std::FILE* in_;
-    int fd_;
-    std::size_t capacity_;
-    static constexpr std::size_t padding = 32;  // the sentinel and what reads of up to 16 bytes past it touch
-    std::unique_ptr<char[]> buffer_;
-    std::size_t begin_ = 0;
-    std::size_t end_ = 0;
-    bool at_end_ = false;
-    bool unterminated_ = false;
-    long number_ = 0;
-    const char* trouble_ = nullptr;
-};
-
-}  // namespace
 
 void* allocate_table(std::size_t bytes) noexcept {
     constexpr std::size_t huge = std::size_t{2} << 20;  // the processor's large page
@@ -280,40 +132,52 @@ std::optional<std::int64_t> dimension_count(std::string_view line, int position,
     return std::nullopt;
 }
 
+// The reading, phase by phase; each phase ends the run with a failure or moves
+// `out.reached` on.
+// The Fermi energy on the marker line: the first number after "E-fermi" and its colon,
+// which the number may touch (" E-fermi :  12.8254     XC(G=0): -14.0239").
+float fermi_energy(std::string_view line) {
+    constexpr float none = std::numeric_limits<float>::quiet_NaN();
+    line = c_text(line);
+    const auto marker = line.find("E-fermi");
+    const auto colon = marker == std::string_view::npos ? marker : line.find(':', marker);
+    if (colon == std::string_view::npos) return none;
+    float value = none;
+    line_scanner number(line.substr(colon + 1));
+    return number.real(value) ? value : none;
+}
+
 class reader {
 public:
-    reader(std::FILE* in, std::FILE* echo, listing& out, const read_options& options)
-        : lines_(in, options.buffer), echo_(echo), out_(out), file_size_(stream_size(in)) {}
+    reader(std::FILE* in, listing& out, const read_options& options)
+        : lines_(in, options.buffer), out_(out), file_size_(stream_size(in)),
+          first_table_(options.first_table ? options.first_table : file_size_ / 4) {}
 
-    std::optional<read_failure> run(float ef) {
+    std::optional<read_failure> run() {
         if (auto failure = dimensions()) return failure;
         if (auto failure = lattice()) return failure;
         if (!scan_for("E-fermi")) return missing("E-fermi");
+        out_.reached = listing::stage::fermi_marker;
+        out_.efermi = fermi_energy(line_);
         out_.mesh = sections_.sections();
-        say("Ef: %f\n", static_cast<double>(ef));
         if (auto failure = eigenvalues()) return failure;
-        if (out_.nspin == 2)
-            say("spin component 2: bands %lld to %lld\n", static_cast<long long>(out_.nbands) + 1,
-                2 * static_cast<long long>(out_.nbands));
-        // Relaxation and molecular-dynamics runs print the band energies again after
-        // every ionic step, each set opened by its own "E-fermi" line.
-        out_.sets = 1 + contains(line_, "E-fermi");  // the line after the first set
-        out_.sets += lines_.count_in_rest("E-fermi");
-        if (lines_.trouble()) return fail(lines_.trouble());
+        if (auto failure = after_the_first_set()) return failure;
+        out_.bytes = lines_.bytes();
+        out_.reached = listing::stage::band_energies;
         return std::nullopt;
     }
 
 private:
-    template <class... Args>
-    void say(const char* format, Args... args) {
-        if (echo_) std::fprintf(echo_, format, args...);
-    }
-
     read_failure fail(std::string what) const { return {lines_.number(), std::move(what)}; }
 
     read_failure missing(std::string_view marker) const {
         if (lines_.trouble()) return fail(lines_.trouble());
         return fail("no line holding \"" + std::string(marker) + "\"");
+    }
+
+    std::optional<read_failure> ended(const std::string& where) const {
+        if (lines_.trouble()) return fail(lines_.trouble());
+        return fail("the listing ends " + where);
     }
 
     // The next line; an empty one once the listing has ended.
@@ -327,26 +191,18 @@ private:
     // to the reader of the symmetry and k-mesh sections.
     bool scan_for(std::string_view marker) {
         while (next(line_)) {
-            sections_.see(line_);
+            sections_.see(line_, lines_.number());
             if (contains(line_, marker)) return true;
         }
         return false;
-    }
-
-    std::optional<read_failure> ended(const std::string& where) const {
-        if (lines_.trouble()) return fail(lines_.trouble());
-        return fail("the listing ends " + where);
     }
 
     std::optional<read_failure> dimensions() {
         if (!scan_for("NKPTS")) return missing("NKPTS");
         sections_.dimension_line_seen();
         const auto text = c_text(line_);
-        if (echo_) {
-            std::fputs("str=", echo_);
-            std::fwrite(text.data(), 1, text.size(), echo_);
-            std::fputc('\n', echo_);
-        }
+        out_.dimension_line.assign(text);
+        out_.reached = listing::stage::dimension_line;
         const auto nkpts = dimension_count(text, 4, "NKPTS");
         if (!nkpts) return fail("no k-point count after \"NKPTS\"");
         const auto nbands = dimension_count(text, 9, "NBANDS");
@@ -354,40 +210,35 @@ private:
 
         constexpr std::int64_t most = std::numeric_limits<std::int32_t>::max();
         if (*nkpts < 0 || *nbands < 0 || *nkpts > most || *nbands > most)
-            return fail("impossible counts NKPTS " + std::to_string(*nkpts) + " and NBANDS " +
-                        std::to_string(*nbands));
+            return fail("impossible counts NKPTS " + std::to_string(*nkpts) + " and NBANDS " + std::to_string(*nbands));
         out_.nkpts = static_cast<std::int32_t>(*nkpts);
         out_.nbands = static_cast<std::int32_t>(*nbands);
         out_.counts_line = lines_.number();
-        say("NKPTS: %d, NBANDS: %d\n", out_.nkpts, out_.nbands);
+        out_.reached = listing::stage::counts;
         return std::nullopt;
     }
 
     std::string too_large() const {
-        return "not enough memory for " + std::to_string(out_.nkpts) + " k-points of " +
-               std::to_string(out_.nbands) + " bands";
+        return "not enough memory for " + std::to_string(out_.nkpts) + " k-points of " + std::to_string(out_.nbands) +
+               " bands";
     }
 
+    // Each number of the three lines once, read both as the file prints it (single
+    // precision) and as the symmetry work needs it (double).
     std::optional<read_failure> lattice() {
         if (!scan_for("reciprocal lattice vectors")) return missing("reciprocal lattice vectors");
         for (std::size_t i = 0; i < 3; ++i) {
             if (!next(line_)) return ended("inside the lattice vectors");
-            sections_.see(line_);
+            sections_.see(line_, lines_.number());
             line_scanner fields(line_);
-            auto& a = out_.direct[i];
-            auto& b = out_.reciprocal[i];
-            if (!(fields.real(a[0]) && fields.real(a[1]) && fields.real(a[2]) && fields.real(b[0]) &&
-                  fields.real(b[1]) && fields.real(b[2])))
-                return fail("lattice vector line without six numbers");
+            for (std::size_t j = 0; j < 6; ++j) {
+                float& single = j < 3 ? out_.direct[i][j] : out_.reciprocal[i][j - 3];
+                double& twice = j < 3 ? out_.direct_double[i][j] : out_.reciprocal_double[i][j - 3];
+                if (!fields.real(single, twice)) return fail("lattice vector line without six numbers");
+            }
         }
-        for (std::size_t i = 0; i < 3; ++i) echo_vector('A', i, out_.direct[i]);
-        for (std::size_t i = 0; i < 3; ++i) echo_vector('B', i, out_.reciprocal[i]);
+        out_.reached = listing::stage::lattice;
         return std::nullopt;
-    }
-
-    void echo_vector(char letter, std::size_t i, const vec3& v) {
-        say("%c%d: %f %f %f \n", letter, static_cast<int>(i + 1), static_cast<double>(v[0]), static_cast<double>(v[1]),
-            static_cast<double>(v[2]));
     }
 
     // The eigenvalue blocks.  A header is expected on the third line after the "E-fermi"
@@ -402,81 +253,100 @@ private:
         // A second spin component follows the first set after blank lines (or in place
         // of the last separator): " spin component 2".  The run's ISPIN says whether one
         // must; listings that do not print it are taken at their word.
-        const int ispin = sections_.sections().ispin;
+        const int ispin = out_.mesh.ispin;
         if (ispin == 1) return std::nullopt;
         bool second = contains(line_, "spin component 2");
         while (!second && next(line_) && is_blank_line(line_)) {
         }
         if (second || contains(line_, "spin component 2")) {
             out_.nspin = 2;
-            if (auto failure = blocks(1)) return failure;
-        } else if (ispin == 2) {
-            if (lines_.trouble()) return fail(lines_.trouble());
-            return fail(line_.empty() && !lines_.unterminated()
-                            ? "the listing ends before spin component 2 (ISPIN = 2)"
-                            : "spin component 2 should begin here (ISPIN = 2)");
+            return blocks(1);
         }
+        if (lines_.trouble()) return fail(lines_.trouble());
+        if (ispin == 2)
+            return fail(line_.empty() && !lines_.unterminated() ? "the listing ends before spin component 2 (ISPIN = 2)"
+                                                                : "spin component 2 should begin here (ISPIN = 2)");
+        return std::nullopt;
+    }
+
+    // What follows the first set: in a spin-polarised listing that says nothing of its
+    // initial moments, the first table of moments per ion (the first ionic step's,
+    // printed before the next set); then the count of the sets that follow, one per
+    // ionic step, each opened by its own "E-fermi" line.
+    std::optional<read_failure> after_the_first_set() {
+        bool marker = contains(line_, "E-fermi");  // the line after the first set
+        if (!marker && out_.nspin == 2 && out_.mesh.moments_from_magnetization()) {
+            magnetization_reader table(out_.mesh);
+            while (!marker && !table.done() && next(line_)) {
+                marker = contains(line_, "E-fermi");
+                table.see(line_);
+            }
+        }
+        out_.sets = 1 + marker + lines_.count_in_rest("E-fermi");
         if (lines_.trouble()) return fail(lines_.trouble());
         return std::nullopt;
     }
 
+    // The NKPTS blocks of one spin component into a table of their band energies (and, for
+    // the first, the k-points' coordinates).
     std::optional<read_failure> blocks(int spin) {
         const auto nbands = static_cast<std::size_t>(out_.nbands);
         const auto nkpts = static_cast<std::size_t>(out_.nkpts);
         // Room for as many values as the file's bytes can hold (each band line takes at
         // least four), growing as it fills: a count that a short listing merely claims
         // takes no memory.
-        growing_table<float> table(nkpts * nbands, file_size_ / 4);
-        growing_table<vec3> coordinates(nkpts, file_size_ / 16);
-        const auto block = [&](std::size_t k) {
-            return "k-point block " + std::to_string(k + 1) + " of " + std::to_string(out_.nkpts) +
-                   (spin ? " of spin component 2" : "");
-        };
-        const auto cut = [&](std::size_t k) { return lines_.unterminated() ? ended("inside " + block(k)) : std::nullopt; };
+        growing_table<float> table(nkpts * nbands, first_table_);
+        growing_table<vec3> coordinates(nkpts, first_table_ / 4);
         for (std::size_t k = 0; k < nkpts; ++k) {
+            const auto block = [&] {
+                return "k-point block " + std::to_string(k + 1) + " of " + std::to_string(out_.nkpts) +
+                       (spin ? " of spin component 2" : "");
+            };
             bool header = next(line_) && is_kpoint_header(line_);
             while (!header && next(line_)) header = is_kpoint_header(line_);
-            if (!header) return ended("before " + block(k));
-            if (auto failure = cut(k)) return failure;
+            if (!header) return ended("before " + block());
+            if (lines_.unterminated()) return ended("inside " + block());
             if (spin == 0) {
                 vec3* c = coordinates.room(k + 1);
                 if (!c) return fail(too_large());
                 c[k] = kpoint_coordinates(line_);
             }
-            if (!next(line_)) return ended("inside " + block(k));  // column heads
-            if (auto failure = cut(k)) return failure;
+            if (!next(line_) || lines_.unterminated()) return ended("inside " + block());  // column heads
+            if (contains(line_, "QP-energies") || contains(line_, "KS-energies"))
+                return fail("the listing holds quasiparticle tables (KS-energies, QP-energies), not band energies");
             float* row = table.room((k + 1) * nbands);
             if (!row && nbands > 0) return fail(too_large());
-            row += k * nbands;
-            for (std::size_t b = 0; b < nbands; ++b) {
-                // Lines of the usual shape, read in place as far as the buffer holds them;
-                // then one line the exact way, which teaches the shape anew.
-                std::size_t held = 0;
-                const char* const ahead = lines_.peek(held);
-                const std::size_t taken = fast_band_lines(ahead, held, shape_, row + b, nbands - b);
-                lines_.skip(taken, taken * (shape_.length + 1));
-                b += taken;
-                if (b == nbands) break;
-                if (!next(line_)) return ended("inside " + block(k));
-                if (!band_energy(line_.data(), line_.data() + line_.size(), row[b]))
-                    return fail("band line without an energy");
-                if (auto failure = cut(k)) return failure;
-                shape_ = learn_band_shape(line_, row[b]);
-            }
+            if (auto failure = band_lines(row + k * nbands, nbands, block)) return failure;
             // The separator; a listing may end before it, but not inside it.
-            if (next(line_)) {
-                if (auto failure = cut(k)) return failure;
-            }
+            if (next(line_) && lines_.unterminated()) return ended("inside " + block());
         }
         out_.eband[static_cast<std::size_t>(spin)] = table.release();
         if (spin == 0) out_.kpoint = coordinates.release();
         return std::nullopt;
     }
 
+    // One block's band lines: those of the usual shape read in place as far as the
+    // buffer holds them, then one line the exact way, which teaches the shape anew.
+    template <class Name>
+    std::optional<read_failure> band_lines(float* row, std::size_t nbands, const Name& block) {
+        for (std::size_t b = 0; b < nbands; ++b) {
+            std::size_t held = 0;
+            const char* const ahead = lines_.peek(held);
+            const std::size_t taken = fast_band_lines(ahead, held, shape_, row + b, nbands - b);
+            lines_.skip(taken, taken * (shape_.length + 1));
+            b += taken;
+            if (b == nbands) break;
+            if (!next(line_)) return ended("inside " + block());
+            if (!band_energy(line_.data(), line_.data() + line_.size(), row[b])) return fail("band line without an energy");
+            if (lines_.unterminated()) return ended("inside " + block());
+            shape_ = learn_band_shape(line_, row[b]);
+        }
+        return std::nullopt;
+    }
+
     line_reader lines_;
-    std::FILE* echo_;
     listing& out_;
-    std::size_t file_size_;
+    std::size_t file_size_, first_table_;
     band_shape shape_;
     std::string_view line_;
     section_reader sections_;
@@ -484,9 +354,8 @@ private:
 
 }  // namespace
 
-std::optional<read_failure> read_listing(std::FILE* in, float ef, std::FILE* echo, listing& out,
-                                         const read_options& options) {
-    return reader(in, echo, out, options).run(ef);
+std::optional<read_failure> read_listing(std::FILE* in, listing& out, const read_options& options) {
+    return reader(in, out, options).run();
 }
 
 }  // namespace bandcut

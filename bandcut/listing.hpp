@@ -1,5 +1,6 @@
 // The listing reader: pulls the counts, the lattice vectors and the band energies out of
-// the text listing "OUTCAR" that an electronic-structure calculation writes.
+// the text listing "OUTCAR" that an electronic-structure calculation writes, and hands
+// every line before the band energies to the reader of the symmetry sections.
 //
 // The listing is not parsed as a whole.  The reader moves forward through it once:
 //   1. the first line holding "NKPTS" gives the number of k-points and of bands;
@@ -9,7 +10,9 @@
 //   4. one block per k-point: a header " k-point  N :  c1 c2 c3", a line of column heads,
 //      NBANDS lines "band-number energy occupation", and a separator line.
 // A spin-polarised listing repeats the NKPTS blocks after a line " spin component 2".
-// What it finds is echoed on an output stream, exactly as the program has always done.
+// Relaxations print the band energies again after every ionic step; the first set is
+// read, the others counted.  The reader writes nothing: what it found (for the echo) and
+// why it stopped are in what it returns.
 #pragma once
 
 #include "sections.hpp"
@@ -18,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,13 +46,27 @@ table_ptr<T> make_table(std::size_t n) {
 }
 
 struct listing {
+    // How far the reading got, each stage including the ones before: what the echo may
+    // show when the listing fails later.
+    enum class stage { nothing, dimension_line, counts, lattice, fermi_marker, band_energies };
+    stage reached = stage::nothing;
+    std::string dimension_line;  // the line holding NKPTS, up to a NUL byte, as the echo prints it
+
     std::int32_t nkpts = 0;
     std::int32_t nbands = 0;
-    long counts_line = 0;              // the line that gave NKPTS and NBANDS
-    std::array<vec3, 3> direct{};      // A1, A2, A3 (one lattice vector per row)
+    long counts_line = 0;  // the line that gave NKPTS and NBANDS
+
+    // The lattice: a_i (Cartesian A) and b_i (Cartesian 1/A, without 2 pi), one vector per
+    // row, each number as strtof rounds its text (the echo and the band-grid file print
+    // these) and as strtod rounds it (the symmetry work).
+    std::array<vec3, 3> direct{};      // A1, A2, A3
     std::array<vec3, 3> reciprocal{};  // B1, B2, B3
-    int nspin = 1;                     // 2 when a second spin component was read
-    std::int64_t sets = 1;             // sets of band energies (one per ionic step); the first is read
+    std::array<dvec3, 3> direct_double{}, reciprocal_double{};
+
+    float efermi = std::numeric_limits<float>::quiet_NaN();  // the listing's own: the first number after "E-fermi"
+    int nspin = 1;            // 2 when a second spin component was read
+    std::int64_t sets = 1;    // sets of band energies (one per ionic step); the first is read
+    std::uint64_t bytes = 0;  // the listing's size, read whole: the measure of the work it warrants
 
     // Band energies in eV, one table per spin component, NKPTS rows of NBANDS values:
     // the energy of band b (counting from 0, in the order of the band lines) at the
@@ -59,12 +77,13 @@ struct listing {
     // vectors), NKPTS entries; not-a-number where the header holds no three reals.
     table_ptr<vec3> kpoint;
 
-    // What the listing says about its symmetry and k-point mesh (sections.hpp).
+    // What the listing says about its symmetry, k-point mesh and magnetic order.
     mesh_sections mesh;
 };
 
 // Why a listing could not be read: the line it concerns (counting from 1; for a missing
-// marker the last line of the listing) and what is wrong, as one line of text.
+// marker the last line of the listing; 0 when no line is concerned, as for a read
+// error at the start) and what is wrong, as one line of text.
 struct read_failure {
     long line;
     std::string what;
@@ -75,15 +94,16 @@ struct read_options {
     // the kernel's copy lands; a longer line makes the buffer grow.  Small in tests, so
     // that they reach the growth paths.
     std::size_t buffer = std::size_t{256} << 10;
+    // Band energies to make room for at once; 0: as many as the file's bytes could hold.
+    // The table grows as the listing fills it.  Small in tests, so that it grows with data
+    // in it.
+    std::size_t first_table = 0;
 };
 
-// Reads the listing from `in` into `out`, echoing what it finds on `echo` (nothing when
-// it is null); `ef` is the Fermi energy of the command line, echoed when the "E-fermi"
-// marker is found.  Returns the failure if the listing lacks what the band-grid file
-// needs, or is cut short inside it, in which case the echo lines printed so far stand
-// and `out` must not be used.  Memory goes with what the listing holds, not with what
-// its counts claim.
-std::optional<read_failure> read_listing(std::FILE* in, float ef, std::FILE* echo, listing& out,
-                                         const read_options& options = {});
+// Reads the listing from `in` into `out`.  Returns the failure if the listing lacks what
+// the band-grid file needs, or is cut short inside it; `out.reached` then says how far it
+// got, and the rest of `out` must not be used.  Memory goes with what the listing holds,
+// not with what its counts claim.
+std::optional<read_failure> read_listing(std::FILE* in, listing& out, const read_options& options = {});
 
 }  // namespace bandcut

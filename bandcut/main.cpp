@@ -7,9 +7,8 @@
 // "bandcut:") go to standard error.  The status is 0 only when "FS.bsxf" was written.
 #include "bandgrid.hpp"
 #include "convert.hpp"
-#include "listing.hpp"
+#include "cut.hpp"
 #include "outfile.hpp"
-#include "unfolding.hpp"
 
 #include <csignal>
 #include <cstdio>
@@ -92,6 +91,42 @@ void say_how_read(const char* name, const char* text, const Reading& read) {
     }
 }
 
+// The run's account, each line to its stream: what was read and every refusal to
+// standard output, notes and warnings to standard error.
+void print(const account& said) {
+    for (const auto& m : said) {
+        std::FILE* to = m.what == message::kind::echo || m.what == message::kind::refusal ? stdout : stderr;
+        std::fwrite(m.text.data(), 1, m.text.size(), to);
+        std::fputc('\n', to);
+    }
+}
+
+// FS.bsxf written beside its name and renamed onto it once whole.
+int write(const cut_result& r) {
+    replacement_file out("FS.bsxf");
+    if (!out.open()) {
+        std::puts("can't create fout: FS.bsxf");
+        return 1;
+    }
+    const bool written = write_bandgrid(out.stream(), r.bands, r.ef, r.g, r.selected, r.values());
+    switch (written ? out.commit() : replacement_file::outcome::write_failed) {
+    case replacement_file::outcome::replaced:
+        return 0;
+    case replacement_file::outcome::replaced_unsynced:
+        std::fprintf(stderr, "bandcut: warning: FS.bsxf was replaced, but the folder could not be synced: %s; the new "
+                             "file may not survive a power loss\n",
+                     std::strerror(out.sync_error()));
+        return 0;
+    case replacement_file::outcome::rename_failed:
+        std::puts("can't create fout: FS.bsxf");
+        return 1;
+    case replacement_file::outcome::write_failed:
+        break;
+    }
+    std::puts("FS.bsxf: write error (disk full?); the previous FS.bsxf is left as it was");
+    return 1;
+}
+
 int run(int argc, char** argv) {
     const command_line c = parse(argc, argv);
     switch (c.action) {
@@ -112,76 +147,23 @@ int run(int argc, char** argv) {
         usage();
         return 1;
     }
-
     // Converted as atoi and atof convert them, as scripts expect; how, is said.
     const char* const names[] = {"nkx", "nky", "nkz"};
     std::int32_t n[3];
-    for (int a = 0; a < 3; ++a) {
-        const auto read = read_count_argument(c.positional[static_cast<std::size_t>(a)]);
-        say_how_read(names[a], c.positional[static_cast<std::size_t>(a)], read);
+    for (std::size_t a = 0; a < 3; ++a) {
+        const auto read = read_count_argument(c.positional[a]);
+        say_how_read(names[a], c.positional[a], read);
         n[a] = read.value;
     }
-    const auto ef_read = read_energy_argument(c.positional[3]);
-    say_how_read("Ef", c.positional[3], ef_read);
-    const float ef = ef_read.value;  // every later comparison and printout uses the float
-    const grid g{n[0], n[1], n[2]};
-    if (g.points() == 0) {
-        std::printf("the grid needs at least one point along each axis: %d %d %d\n", g.nkx, g.nky, g.nkz);
-        return 1;
-    }
+    const auto ef = read_energy_argument(c.positional[3]);
+    say_how_read("Ef", c.positional[3], ef);
+    std::fflush(stderr);
 
-    std::FILE* in = std::fopen("OUTCAR", "r");
-    if (!in) {
-        std::puts("cant open OUTCAR");
-        return 1;
-    }
-    listing bands;
-    const auto failure = read_listing(in, ef, stdout, bands);
-    std::fclose(in);
-    if (failure) {
-        if (failure->line > 0) {
-            std::printf("OUTCAR:%ld: %s\n", failure->line, failure->what.c_str());
-        } else {
-            std::printf("OUTCAR: %s\n", failure->what.c_str());  // e.g. a folder of that name
-        }
-        return 1;
-    }
-    if (bands.sets > 1)
-        std::fprintf(stderr, "bandcut: note: the listing holds %lld sets of band energies, one per ionic step; FS.bsxf holds the first\n",
-                     static_cast<long long>(bands.sets));
-
-    const grid_map map = map_grid(bands, g);
-    if (!map.refused.empty()) {
-        std::printf("OUTCAR:%ld: %s\n", bands.counts_line, map.refused.c_str());
-        return 1;
-    }
-    std::fputs(map.said.c_str(), stderr);
-
-    const auto nstore = select_bands(bands, ef, map.counted);
-    if (nstore.empty()) std::fputs(no_crossing_warning(bands, ef, map.counted).c_str(), stderr);
-
-    replacement_file out("FS.bsxf");
-    if (!out.open()) {
-        std::puts("can't create fout: FS.bsxf");
-        return 1;
-    }
-    const bool written = write_bandgrid(out.stream(), bands, ef, g, nstore, map.kpoint_at);
-    switch (written ? out.commit() : replacement_file::outcome::write_failed) {
-    case replacement_file::outcome::replaced:
-        return 0;
-    case replacement_file::outcome::replaced_unsynced:
-        std::fprintf(stderr, "bandcut: warning: FS.bsxf was replaced, but the folder could not be synced: %s; the new "
-                             "file may not survive a power loss\n",
-                     std::strerror(out.sync_error()));
-        return 0;
-    case replacement_file::outcome::rename_failed:
-        std::puts("can't create fout: FS.bsxf");
-        return 1;
-    case replacement_file::outcome::write_failed:
-        break;
-    }
-    std::puts("FS.bsxf: write error (disk full?); the previous FS.bsxf is left as it was");
-    return 1;
+    const cut_result r = cut("OUTCAR", grid{n[0], n[1], n[2]}, ef.value);  // every later use is of the float
+    print(r.said);
+    if (!r.ok) return 1;
+    std::fflush(stdout);
+    return write(r);
 }
 
 }  // namespace
@@ -191,7 +173,7 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     try {
         return run(argc, argv);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc&) {  // the writer's columns; the temporary file is gone with its owner
         std::puts("bandcut: out of memory");
         return 1;
     }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <optional>
 
 namespace bandcut {
@@ -69,26 +68,6 @@ placement place_on_grid(const listing& bands, const grid& g) {
     }
     p.kpoint_at = std::move(kpoint_at);  // `points` distinct k-points on `points` grid points: every one is hit
     return p;
-}
-
-std::string listing_order_warning(const listing& bands, const grid& g, const placement& p, const std::string& because) {
-    const vec3& c = bands.kpoint[static_cast<std::size_t>(p.k)];
-    char head[160];
-    std::snprintf(head, sizeof head, "bandcut: warning: k-point %lld (%.4f %.4f %.4f) %s: ",
-                  static_cast<long long>(p.k + 1), static_cast<double>(c[0]), static_cast<double>(c[1]),
-                  static_cast<double>(c[2]), p.why.c_str());
-    char tail[160];
-    std::snprintf(tail, sizeof tail, "the listing does not hold the full %d x %d x %d grid", g.nkx, g.nky, g.nkz);
-    return head + std::string(tail) + because + "; values are written in listing order\n";
-}
-
-std::string shift_warning(const std::array<double, 3>& shift) {
-    char line[240];
-    std::snprintf(line, sizeof line,
-                  "bandcut: warning: the grid is shifted off the zone centre by %.4f %.4f %.4f steps along b1 b2 b3; "
-                  "FS.bsxf puts its first point at 0 0 0, so the surface is drawn shifted by as much\n",
-                  shift[0], shift[1], shift[2]);
-    return line;
 }
 
 }  // namespace bandcut

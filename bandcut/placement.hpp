@@ -14,10 +14,10 @@
 // if each coordinate lies within the printed precision of that point.  Index 0 is thus
 // the point at f/n, whichever point the listing starts from.  Only when the first
 // nkx * nky * nkz listed k-points hit every grid point exactly once is that placement
-// used; otherwise the driver falls back to listing order.
+// used; otherwise the route (route.hpp) tries the unfolding next.
 #pragma once
 
-#include "bandgrid.hpp"
+#include "grid.hpp"
 #include "listing.hpp"
 
 #include <array>
@@ -46,13 +46,5 @@ struct placement {
 // Places the first nkx * nky * nkz listed k-points by their coordinates (see above).  The
 // grid must have at least one point along each axis and no more than NKPTS points.
 placement place_on_grid(const listing& bands, const grid& g);
-
-// The warning line (with its newline) for a placement that failed: the listing order
-// stands.  `because` adds a reason, empty or beginning with "; ".
-std::string listing_order_warning(const listing& bands, const grid& g, const placement& p,
-                                  const std::string& because = {});
-
-// The warning line for a grid shifted off the zone centre by `shift` steps per axis.
-std::string shift_warning(const std::array<double, 3>& shift);
 
 }  // namespace bandcut

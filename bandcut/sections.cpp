@@ -49,9 +49,9 @@ std::optional<bool> logical_after(std::string_view line, std::string_view name) 
 }
 
 // MAGMOM's value in the input's shorthand: "4*3.0 4*-3.0" is 3.0 four times, then -3.0
-// four times.  False when a term is neither a number nor count*number; a comment ("!",
-// "#") ends the list.  The count is bounded so that a damaged line cannot ask for
-// memory: no cell has a million ions.
+// four times.  False when a term is neither a number nor count*number, or a count is
+// negative; a comment ("!", "#") ends the list.  The count is bounded so that a damaged
+// line cannot ask for memory: no cell has a million ions.
 bool expand_magmom(std::string_view text, std::vector<double>& out) {
     line_scanner terms(text);
     std::string_view term;
@@ -75,46 +75,34 @@ bool expand_magmom(std::string_view text, std::vector<double>& out) {
 
 }  // namespace
 
-void section_reader::see(std::string_view line) {
-    if (state_ != state::idle && in_list(line)) return;
+void section_reader::see(std::string_view line, long number) {
+    if (state_ != state::idle && in_section(line, number)) return;
     state_ = state::idle;
     recognise(line);
 }
 
+void section_reader::start(state next) {
+    state_ = next;
+    rows_ = 0;
+}
+
 // A line of the section being read; false when the section has ended (the line is then
 // looked at afresh).
-bool section_reader::in_list(std::string_view line) {
+bool section_reader::in_section(std::string_view line, long number) {
     switch (state_) {
     case state::idle:
         return false;
     case state::mode_lines:
-        // The two or three lines after the k-point input say what it is.
-        if (contains(line, "nterpolating k-points between supplied coordinates")) s_.band_path = true;
-        if (++rows_ >= 3) state_ = state::idle;
-        return contains(line, "nterpolating") || trimmed(line).empty() || contains(line, "k-points in reciprocal lattice") ||
-               contains(line, "Automatic generation");
+        return mode_line(line);
     case state::operator_header:
         // The header's spacing varies; its words do not.
-        if (contains(line, "irot") && contains(line, "alpha")) {
-            state_ = state::operator_rows;
-            return true;
-        }
-        return false;
-    case state::operator_rows: {
-        std::array<double, 9> row{};
-        if (!reals(line, row)) return false;
-        s_.operators.push_back({row[1], row[2], {row[3], row[4], row[5]}});
+        if (!contains(line, "irot") || !contains(line, "alpha")) return false;
+        state_ = state::operator_rows;
         return true;
-    }
-    case state::k_lattice: {
-        // An empty line and a header, then three rows: Cartesian and fractional.
-        std::array<double, 6> row{};
-        if (!reals(line, row)) return rows_ == 0 && (trimmed(line).empty() || contains(line, "coordinates"));
-        for (int j = 0; j < 3; ++j)
-            if (j != rows_ && row[static_cast<std::size_t>(3 + j)] != 0) s_.mesh_general = true;
-        if (++rows_ == 3) state_ = state::idle;
-        return true;
-    }
+    case state::operator_rows:
+        return operator_row_line(line, number);
+    case state::k_lattice:
+        return k_lattice_row(line);
     case state::shift_row: {
         dvec3 shift{};
         if (reals(line, shift)) s_.mesh_shift = shift;
@@ -123,12 +111,7 @@ bool section_reader::in_list(std::string_view line) {
     }
     case state::irreducible_head:
     case state::zone_head:
-        if (contains(line, "Following reciprocal coordinates:")) {
-            state_ = state_ == state::irreducible_head ? state::irreducible_rows : state::zone_rows;
-            rows_ = 0;
-            return true;
-        }
-        return !contains(line, "Following cartesian coordinates:") && !contains(line, "-----");
+        return list_head(line);
     case state::irreducible_rows: {
         std::array<double, 4> row{};
         if (reals(line, row)) {
@@ -137,42 +120,8 @@ bool section_reader::in_list(std::string_view line) {
         }
         return rows_++ == 0 && contains(line, "Coordinates");  // the column heads
     }
-    case state::zone_rows: {
-        // "c1 c2 c3 weight index t-inv F", or in older listings "c1 c2 c3 index t-inv F".
-        line_scanner fields(line);
-        dvec3 c{};
-        double x = 0, weight = 1, index = 0;
-        std::string_view word;
-        if (!(fields.real(c[0]) && fields.real(c[1]) && fields.real(c[2]) && fields.real(x) && fields.token(word)))
-            return false;
-        if (word == "t-inv") {
-            index = x;
-        } else {
-            weight = x;
-            line_scanner n(word);
-            if (!n.real(index) || !n.at_end() || !fields.token(word) || word != "t-inv") return false;
-        }
-        if (!fields.token(word) || !fields.at_end()) return false;
-        // An index within the k-point counts bandcut can hold; the unfolding checks the rest.
-        if (!(index >= 1 && index <= 2147483647.0) || index != std::floor(index)) return false;
-        s_.zone.push_back({c, weight, static_cast<std::int64_t>(index)});
-        return true;
-    }
-    case state::lattice_rows: {
-        std::array<double, 6> row{};
-        if (!reals(line, row)) {
-            s_.lattice = false;
-            state_ = state::idle;
-            return false;
-        }
-        s_.direct[static_cast<std::size_t>(rows_)] = {row[0], row[1], row[2]};
-        s_.reciprocal[static_cast<std::size_t>(rows_)] = {row[3], row[4], row[5]};
-        if (++rows_ == 3) {
-            s_.lattice = true;
-            state_ = state::idle;
-        }
-        return true;
-    }
+    case state::zone_rows:
+        return zone_row(line);
     case state::kpoint_rows: {
         std::array<double, 4> row{};
         if (!reals(line, row)) return false;
@@ -189,44 +138,123 @@ bool section_reader::in_list(std::string_view line) {
     return false;
 }
 
-void section_reader::recognise(std::string_view line) {
-    const auto start = [&](state next) {
-        state_ = next;
-        rows_ = 0;
-    };
-    if (!after_dimensions_) {
-        if (contains(line, "space group operations") && contains(line, "Found") && !kpoint_input_seen_) {
-            if (const auto n = integer_after(line, "Found")) s_.operations_found = *n;
-        } else if (trimmed(line).starts_with("KPOINTS:")) {
-            kpoint_input_seen_ = true;
-            start(state::mode_lines);
-        } else if (trimmed(line).starts_with("Space group operators:")) {
-            s_.operator_table = true;
-            s_.operators.clear();
-            start(state::operator_header);
-        } else if (contains(line, "generate k-points for:")) {
-            line_scanner fields(line.substr(line.find(':') + 1));
-            std::array<std::int64_t, 3> n{};
-            if (fields.integer(n[0]) && fields.integer(n[1]) && fields.integer(n[2])) s_.mesh = n;
-        } else if (contains(line, "Generating k-lattice:")) {
-            start(state::k_lattice);
-        } else if (contains(line, "Shift w.r.t. Gamma")) {
-            start(state::shift_row);
-        } else if (contains(line, "Subroutine IBZKPT_HF returns")) {
-            s_.zone_list = true;
-            s_.zone.clear();
-            start(state::zone_head);
-        } else if (contains(line, "Subroutine IBZKPT returns")) {
-            s_.irreducible_list = true;
-            s_.irreducible.clear();
-            start(state::irreducible_head);
-        } else if (!s_.magmom_given && contains(line, "MAGMOM") && contains(line, "=")) {
-            s_.magmom_given = true;
-            s_.magmom_readable = expand_magmom(line.substr(line.find('=') + 1), s_.magmom);
-        }
-        return;
+// The two or three lines after the k-point input say what it is.
+bool section_reader::mode_line(std::string_view line) {
+    if (contains(line, "nterpolating k-points between supplied coordinates")) s_.band_path = true;
+    if (++rows_ >= 3) state_ = state::idle;
+    return contains(line, "nterpolating") || trimmed(line).empty() || contains(line, "k-points in reciprocal lattice") ||
+           contains(line, "Automatic generation");
+}
+
+// "irot det alpha n_x n_y n_z tau_x tau_y tau_z": the table ends at a blank line; any
+// other line that is not a row of nine numbers is a damaged row, whose line is kept (the
+// table is then not used: a row lost would be an operation lost).
+bool section_reader::operator_row_line(std::string_view line, long number) {
+    std::array<double, 9> row{};
+    if (reals(line, row)) {
+        s_.operators.push_back({row[1], row[2], {row[3], row[4], row[5]}, {row[6], row[7], row[8]}});
+        return true;
     }
-    // After the dimension line; the first of each is the run's own.
+    if (!trimmed(line).empty() && s_.malformed_operator_line == 0) s_.malformed_operator_line = number;
+    return false;
+}
+
+// An empty line and a header, then three rows: Cartesian and fractional generators.
+bool section_reader::k_lattice_row(std::string_view line) {
+    std::array<double, 6> row{};
+    if (!reals(line, row)) return rows_ == 0 && (trimmed(line).empty() || contains(line, "coordinates"));
+    for (int j = 0; j < 3; ++j)
+        if (j != rows_ && row[static_cast<std::size_t>(3 + j)] != 0) s_.mesh_general = true;
+    if (++rows_ == 3) state_ = state::idle;
+    return true;
+}
+
+// The lines between "Subroutine IBZKPT(_HF) returns" and the rows.
+bool section_reader::list_head(std::string_view line) {
+    if (contains(line, "Following reciprocal coordinates:")) {
+        start(state_ == state::irreducible_head ? state::irreducible_rows : state::zone_rows);
+        return true;
+    }
+    return !contains(line, "Following cartesian coordinates:") && !contains(line, "-----");
+}
+
+// "c1 c2 c3 weight index t-inv F", or in older listings "c1 c2 c3 index t-inv F"; a row
+// reached through an operation that reverses the moments ends in "spinflp".
+bool section_reader::zone_row(std::string_view line) {
+    line_scanner fields(line);
+    dvec3 c{};
+    double x = 0, weight = 1, index = 0;
+    std::string_view word;
+    if (!(fields.real(c[0]) && fields.real(c[1]) && fields.real(c[2]) && fields.real(x) && fields.token(word)))
+        return false;
+    if (word == "t-inv") {
+        index = x;
+    } else {
+        weight = x;
+        line_scanner n(word);
+        if (!n.real(index) || !n.at_end() || !fields.token(word) || word != "t-inv") return false;
+    }
+    if (!fields.token(word)) return false;  // the time-reversal flag, T or F
+    bool spin_flip = false;
+    if (fields.token(word)) {
+        if (word != "spinflp") return false;
+        spin_flip = true;
+    }
+    if (!fields.at_end()) return false;
+    // An index within the k-point counts bandcut can hold; the unfolding checks the rest.
+    if (!(index >= 1 && index <= 2147483647.0) || index != std::floor(index)) return false;
+    s_.zone.push_back({c, weight, static_cast<std::int64_t>(index), spin_flip});
+    return true;
+}
+
+void section_reader::recognise(std::string_view line) {
+    if (after_dimensions_) {
+        recognise_run(line);
+    } else {
+        recognise_input(line);
+    }
+}
+
+// Before the dimension line: the input echo, the symmetry analysis, the k-point input and
+// the lists it makes.
+void section_reader::recognise_input(std::string_view line) {
+    if (contains(line, "space group operations") && contains(line, "Found") && !kpoint_input_seen_) {
+        if (const auto n = integer_after(line, "Found")) s_.operations_found = *n;
+    } else if (trimmed(line).starts_with("KPOINTS:")) {
+        kpoint_input_seen_ = true;
+        start(state::mode_lines);
+    } else if (trimmed(line).starts_with("Space group operators:")) {
+        s_.operator_table = true;
+        s_.operators.clear();
+        s_.malformed_operator_line = 0;
+        start(state::operator_header);
+    } else if (contains(line, "generate k-points for:")) {
+        line_scanner fields(line.substr(line.find(':') + 1));
+        std::array<std::int64_t, 3> n{};
+        if (fields.integer(n[0]) && fields.integer(n[1]) && fields.integer(n[2])) s_.mesh = n;
+    } else if (contains(line, "Generating k-lattice:")) {
+        start(state::k_lattice);
+    } else if (contains(line, "Shift w.r.t. Gamma")) {
+        start(state::shift_row);
+    } else if (contains(line, "Subroutine IBZKPT_HF returns")) {
+        s_.zone_list = true;
+        s_.zone.clear();
+        start(state::zone_head);
+    } else if (contains(line, "Subroutine IBZKPT returns")) {
+        s_.irreducible_list = true;
+        s_.irreducible.clear();
+        start(state::irreducible_head);
+    } else if (contains(line, "default of 1 will be used for all atoms")) {
+        s_.default_moments = true;
+    } else if (!s_.magmom_given && contains(line, "MAGMOM") && contains(line, "=")) {
+        // The first is the input's; the default box names the tag too, without "=".
+        s_.magmom_given = true;
+        s_.magmom_readable = expand_magmom(line.substr(line.find('=') + 1), s_.magmom);
+    }
+}
+
+// After the dimension line the first of each is the run's own.
+void section_reader::recognise_run(std::string_view line) {
     if (!s_.nions) {
         if (const auto n = integer_after(line, "NIONS")) s_.nions = *n;
     }
@@ -248,14 +276,47 @@ void section_reader::recognise(std::string_view line) {
             spin_orbit_seen_ = true;
             s_.spin_orbit = *t;
         }
-    } else if (!s_.lattice && contains(line, "reciprocal lattice vectors") && contains(line, "direct lattice vectors")) {
-        start(state::lattice_rows);
     } else if (!kpoints_seen_ && contains(line, "k-points in reciprocal lattice and weights")) {
         kpoints_seen_ = true;
         start(state::kpoint_rows);
     } else if (!positions_seen_ && contains(line, "position of ions in fractional coordinates")) {
         positions_seen_ = true;
         start(state::position_rows);
+    }
+}
+
+void magnetization_reader::see(std::string_view line) {
+    switch (state_) {
+    case state::looking:
+        if (trimmed(line) == "magnetization (x)") state_ = state::head;
+        return;
+    case state::head:
+        // A blank line, the column heads ("# of ion ... tot"), a line of dashes.
+        if (trimmed(line).starts_with("---")) state_ = state::rows;
+        return;
+    case state::rows: {
+        line_scanner fields(line);
+        std::int64_t ion = 0;
+        double x = 0, last = 0;
+        bool any = false;
+        if (fields.integer(ion) && ion == static_cast<std::int64_t>(s_.magnetization.size()) + 1) {
+            while (fields.real(x)) {
+                last = x;
+                any = true;
+            }
+            if (any && fields.at_end()) {
+                s_.magnetization.push_back(last);
+                return;
+            }
+        }
+        // The line of dashes that closes the rows, or anything else: the table ends.
+        s_.magnetization_read = trimmed(line).starts_with("---") && !s_.magnetization.empty();
+        if (!s_.magnetization_read) s_.magnetization.clear();
+        state_ = state::done;
+        return;
+    }
+    case state::done:
+        return;
     }
 }
 

@@ -1,133 +1,188 @@
 #include "symmetry.hpp"
 
-#include <spglib.h>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <memory>
 
 namespace bandcut {
 
 namespace {
 
-using real3x3 = std::array<dvec3, 3>;  // row by row
-
-// The matrix whose columns are the three vectors.
-real3x3 columns(const std::array<dvec3, 3>& v) {
-    real3x3 m{};
-    for (std::size_t i = 0; i < 3; ++i)
-        for (std::size_t j = 0; j < 3; ++j) m[i][j] = v[j][i];
-    return m;
-}
-
-real3x3 product(const real3x3& a, const real3x3& b) {
-    real3x3 c{};
-    for (std::size_t i = 0; i < 3; ++i)
-        for (std::size_t j = 0; j < 3; ++j)
-            for (std::size_t k = 0; k < 3; ++k) c[i][j] += a[i][k] * b[k][j];
-    return c;
-}
-
-std::optional<real3x3> inverse(const real3x3& m) {
-    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
-                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
-                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
-    if (!std::isfinite(det) || det == 0) return std::nullopt;
-    real3x3 inv{};
-    for (std::size_t i = 0; i < 3; ++i)
-        for (std::size_t j = 0; j < 3; ++j) {
-            // cofactor of (j, i)
-            const std::size_t r1 = (j + 1) % 3, r2 = (j + 2) % 3, c1 = (i + 1) % 3, c2 = (i + 2) % 3;
-            inv[i][j] = (m[r1][c1] * m[r2][c2] - m[r1][c2] * m[r2][c1]) / det;
+// The structure the listing prints after its dimension line, its ion counts checked
+// against its positions before any of them sizes anything.
+std::optional<structure> printed_structure(const listing& bands, std::string& why) {
+    const mesh_sections& m = bands.mesh;
+    structure s;
+    s.direct = bands.direct_double;
+    s.positions = m.positions;
+    if (s.positions.empty()) {
+        why = "the listing prints no crystal structure (the positions of its ions)";
+        return std::nullopt;
+    }
+    const auto ions = static_cast<std::int64_t>(s.positions.size());
+    std::int64_t counted = 0;
+    for (std::size_t t = 0; t < m.ions_per_type.size(); ++t) {
+        const std::int64_t n = m.ions_per_type[t];
+        if (n < 0 || n > ions - counted) {
+            why = n < 0 ? "ions per type gives " + std::to_string(n) + " ions of species " + std::to_string(t + 1)
+                        : "ions per type counts more ions than the " + std::to_string(ions) + " positions";
+            return std::nullopt;
         }
-    return inv;
+        counted += n;
+        s.types.insert(s.types.end(), static_cast<std::size_t>(n), static_cast<int>(t + 1));
+    }
+    if (counted != ions || (m.nions && *m.nions != ions)) {
+        why = "the listing prints " + std::to_string(ions) + " positions for " +
+              std::to_string(m.nions ? *m.nions : counted) + " ions";
+        return std::nullopt;
+    }
+    return s;
+}
+
+// The initial moments of a collinear spin-polarised run, one per ion, and where they
+// came from; empty with `why` set when the listing does not say.
+std::vector<double> initial_moments(const mesh_sections& m, std::size_t ions, const char*& source, std::string& why) {
+    std::vector<double> moments;
+    if (m.magmom_given) {
+        source = "MAGMOM";
+        if (!m.magmom_readable) {
+            why = "MAGMOM cannot be read";
+            return {};
+        }
+        moments = m.magmom;
+    } else if (m.default_moments) {
+        source = "the default of 1 per ion";
+        return std::vector<double>(ions, 1.0);
+    } else if (m.magnetization_read) {
+        // Older listings echo no MAGMOM: the signs of the first moments the run printed
+        // stand for it.  Moments induced on non-magnetic ions are small: below a tenth of
+        // the largest they are taken as zero.
+        source = "the first table of moments";
+        double largest = 0;
+        for (const double x : m.magnetization) largest = std::max(largest, std::fabs(x));
+        for (const double x : m.magnetization) {
+            if (!std::isfinite(x)) {
+                moments.push_back(x);
+            } else {
+                moments.push_back(std::fabs(x) < 0.1 * largest || x == 0 ? 0.0 : x > 0 ? 1.0 : -1.0);
+            }
+        }
+    } else {
+        why = "the listing does not say which moments its spin-polarised run started from (no MAGMOM, no table of moments)";
+        return {};
+    }
+    if (moments.size() != ions) {
+        why = std::string(source) + " gives " + std::to_string(moments.size()) + " moments for " + std::to_string(ions) + " ions";
+        return {};
+    }
+    for (std::size_t i = 0; i < moments.size(); ++i)
+        if (!std::isfinite(moments[i])) {
+            why = "moment " + std::to_string(i + 1) + " of " + source + " is not a number";
+            return {};
+        }
+    return moments;
+}
+
+// The table's rows as operations of the printed lattice.
+std::optional<std::vector<operation>> table_operations(const listing& bands, std::string& why) {
+    const mesh_sections& m = bands.mesh;
+    if (m.malformed_operator_line > 0) {
+        why = "line " + std::to_string(m.malformed_operator_line) + " of the operator table is no row of nine numbers";
+        return std::nullopt;
+    }
+    std::vector<operation> ops;
+    for (std::size_t row = 0; row < m.operators.size(); ++row) {
+        const auto op = table_operation(m.operators[row], bands.direct_double);
+        if (!op) {
+            why = "row " + std::to_string(row + 1) + " of the operator table is no operation of this lattice";
+            return std::nullopt;
+        }
+        ops.push_back(*op);
+    }
+    return ops;
+}
+
+// Two spin components were read (the run's ISPIN = 2, or a listing that does not print
+// it), and the spins are collinear: the case where operations may swap the components.
+bool spin_polarised(const listing& bands) {
+    return bands.nspin == 2 && !bands.mesh.noncollinear && !bands.mesh.spin_orbit;
+}
+
+// The operations of the table or the structure (for a spin-polarised run, the structure
+// is needed to tell what each does to the moments), and the classification's inputs.
+struct sources {
+    std::vector<operation> ops;
+    std::optional<structure> s;
+    std::vector<double> moments;
+};
+
+std::optional<sources> gather(const listing& bands, bool table, std::uint64_t listing_bytes, const char*& moments_from,
+                              std::string& why) {
+    sources in;
+    if (table) {
+        auto rows = table_operations(bands, why);
+        if (!rows) return std::nullopt;
+        in.ops = std::move(*rows);
+        if (!spin_polarised(bands)) return in;
+    }
+    in.s = printed_structure(bands, why);
+    if (!in.s) return std::nullopt;
+    if (spin_polarised(bands)) {
+        in.moments = initial_moments(bands.mesh, in.s->positions.size(), moments_from, why);
+        if (in.moments.empty()) return std::nullopt;
+    }
+    if (why = structure_fault(*in.s, listing_bytes); !why.empty()) return std::nullopt;
+    if (!table) in.ops = structure_operations(*in.s);
+    if (in.ops.empty()) {
+        why = "no symmetry operation maps the crystal structure onto itself";
+        return std::nullopt;
+    }
+    return in;
 }
 
 }  // namespace
 
-std::optional<int3x3> kpoint_rotation(const operator_row& row, const std::array<dvec3, 3>& reciprocal) {
-    const double length = std::sqrt(row.axis[0] * row.axis[0] + row.axis[1] * row.axis[1] + row.axis[2] * row.axis[2]);
-    if (!(length > 0.5 && length < 2) || !std::isfinite(row.alpha) || !(std::fabs(std::fabs(row.det) - 1) < 1e-3))
-        return std::nullopt;
-    const dvec3 n{row.axis[0] / length, row.axis[1] / length, row.axis[2] / length};
-    const double a = row.alpha * std::acos(-1.0) / 180;
-    const double c = std::cos(a), s = std::sin(a);
-    // Rot = cos a I + sin a [n]x + (1 - cos a) n n^T, then R = det Rot.
-    const real3x3 cross{{{0, -n[2], n[1]}, {n[2], 0, -n[0]}, {-n[1], n[0], 0}}};
-    real3x3 r{};
-    for (std::size_t i = 0; i < 3; ++i)
-        for (std::size_t j = 0; j < 3; ++j)
-            r[i][j] = (row.det < 0 ? -1 : 1) * ((i == j ? c : 0) + s * cross[i][j] + (1 - c) * n[i] * n[j]);
-    // B^-1 is A^T up to the printed digits; the inverse of B itself is used.
-    const real3x3 b = columns(reciprocal);
-    const auto b_inverse = inverse(b);
-    if (!b_inverse) return std::nullopt;
-    const real3x3 m = product(*b_inverse, product(r, b));
-    int3x3 rounded{};
-    for (std::size_t i = 0; i < 3; ++i)
-        for (std::size_t j = 0; j < 3; ++j) {
-            const double nearest = std::round(m[i][j]);
-            if (!(std::fabs(m[i][j] - nearest) <= 1e-3) || std::fabs(nearest) > 8) return std::nullopt;
-            rounded[i][j] = static_cast<int>(nearest);
+std::optional<calculation_symmetry> symmetry_of(const listing& bands, std::uint64_t listing_bytes, std::string& why) {
+    const mesh_sections& m = bands.mesh;
+    calculation_symmetry sym;
+    sym.time_reversal = !(m.spin_orbit || m.noncollinear);
+    const bool table = m.operator_table && (!m.operators.empty() || m.malformed_operator_line > 0);
+    sym.source = table ? "the operator table" : "the crystal structure";
+    auto in = gather(bands, table, listing_bytes, sym.moments, why);
+    if (!in) return std::nullopt;
+    if (in->s) {
+        bool beyond = false;
+        sym.ops = classify(in->ops, *in->s, in->moments, listing_bytes, beyond);
+        if (beyond) {
+            why = "telling which operations keep the moments is more work than a listing of " +
+                  std::to_string(listing_bytes) + " bytes warrants";
+            return std::nullopt;
         }
-    return rounded;
-}
-
-int3x3 kpoint_action(const int3x3& w) {
-    // For det W = +-1 the inverse is the adjugate times det W; transposed, the cofactors
-    // times det W.
-    const int det = w[0][0] * (w[1][1] * w[2][2] - w[1][2] * w[2][1]) - w[0][1] * (w[1][0] * w[2][2] - w[1][2] * w[2][0]) +
-                    w[0][2] * (w[1][0] * w[2][1] - w[1][1] * w[2][0]);
-    int3x3 m{};
-    for (std::size_t i = 0; i < 3; ++i)
-        for (std::size_t j = 0; j < 3; ++j) {
-            const std::size_t r1 = (i + 1) % 3, r2 = (i + 2) % 3, c1 = (j + 1) % 3, c2 = (j + 2) % 3;
-            m[i][j] = det * (w[r1][c1] * w[r2][c2] - w[r1][c2] * w[r2][c1]);  // cofactor of (i, j)
-        }
-    return m;
-}
-
-std::vector<int3x3> crystal_rotations(const std::array<dvec3, 3>& direct, const std::vector<dvec3>& positions,
-                                      const std::vector<int>& types, const std::vector<double>* moments) {
-    const int ions = static_cast<int>(positions.size());
-    if (ions == 0 || types.size() != positions.size() || (moments && moments->size() != positions.size())) return {};
-    // spglib takes the lattice vectors as columns, and non-const arrays.
-    double lattice[3][3];
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) lattice[i][j] = direct[static_cast<std::size_t>(j)][static_cast<std::size_t>(i)];
-    std::unique_ptr<double[][3]> pos(new double[positions.size()][3]);
-    for (std::size_t k = 0; k < positions.size(); ++k)
-        for (std::size_t j = 0; j < 3; ++j) pos[k][j] = positions[k][j];
-    std::vector<int> type(types);
-    // At most 48 rotations, each repeated by every pure translation of a supercell.
-    const int most = 48 * ions;
-    std::unique_ptr<int[][3][3]> rot(new int[static_cast<std::size_t>(most)][3][3]);
-    std::unique_ptr<double[][3]> trans(new double[static_cast<std::size_t>(most)][3]);
-    constexpr double symprec = 1e-5;
-    int found = 0;
-    std::vector<int> flips;
-    if (moments) {
-        std::vector<double> tensors(*moments);
-        std::vector<int> equivalent(positions.size());
-        flips.resize(static_cast<std::size_t>(most));
-        double primitive[3][3];
-        found = spg_get_symmetry_with_site_tensors(rot.get(), trans.get(), equivalent.data(), primitive, flips.data(), most,
-                                                   lattice, pos.get(), type.data(), tensors.data(), 0, ions, 1, 0, symprec);
     } else {
-        found = spg_get_symmetry(rot.get(), trans.get(), most, lattice, pos.get(), type.data(), ions, symprec);
+        for (const auto& op : in->ops) sym.ops.push_back({kpoint_action(op.w), false});
+        std::sort(sym.ops.begin(), sym.ops.end());
+        sym.ops.erase(std::unique(sym.ops.begin(), sym.ops.end()), sym.ops.end());
     }
-    std::vector<int3x3> distinct;
-    for (int op = 0; op < found; ++op) {
-        if (moments && flips[static_cast<std::size_t>(op)] != 1) continue;
-        int3x3 w{};
-        for (std::size_t i = 0; i < 3; ++i)
-            for (std::size_t j = 0; j < 3; ++j) w[i][j] = rot[op][i][j];
-        distinct.push_back(w);
+    if (sym.ops.empty()) {
+        why = "no operation of " + std::string(sym.source) + " keeps or reverses the moments of " + sym.moments;
+        return std::nullopt;
     }
-    std::sort(distinct.begin(), distinct.end());
-    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-    return distinct;
+    // A crystal's point group has at most 48 operations: more are no crystal's, and would
+    // make the proof's work grow with their square.
+    std::vector<int3x3> rotations;
+    for (const auto& op : sym.ops) rotations.push_back(op.m);
+    if (std::unique(rotations.begin(), rotations.end()) - rotations.begin() > 48) {  // sorted with the operations
+        why = std::string(sym.source) + " gives more rotations than any crystal has (48)";
+        return std::nullopt;
+    }
+    // Each operation named by the first table row that gives it.
+    for (const auto& op : sym.ops) {
+        std::int64_t row = 0;
+        for (std::size_t r = 0; table && r < in->ops.size() && row == 0; ++r)
+            if (kpoint_action(in->ops[r].w) == op.m) row = static_cast<std::int64_t>(r + 1);
+        sym.rows.push_back(row);
+    }
+    return sym;
 }
 
 }  // namespace bandcut

@@ -1,7 +1,7 @@
 #include "unfolding.hpp"
 
-#include "placement.hpp"
 #include "symmetry.hpp"
+#include "wedge.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -18,12 +18,6 @@ constexpr double on_grid = 2e-3;
 
 std::string grid_text(std::int64_t n1, std::int64_t n2, std::int64_t n3) {
     return std::to_string(n1) + " x " + std::to_string(n2) + " x " + std::to_string(n3);
-}
-
-std::string point_text(std::int64_t k, const dvec3& c) {
-    char text[96];
-    std::snprintf(text, sizeof text, "k-point %lld (%.6f %.6f %.6f)", static_cast<long long>(k + 1), c[0], c[1], c[2]);
-    return text;
 }
 
 // A coordinate reduced into [0, 1): the same point, moved by a reciprocal vector.
@@ -54,153 +48,94 @@ std::optional<std::array<std::int64_t, 3>> grid_of(const std::vector<dvec3>& poi
     return n;
 }
 
-// The irreducible k-points: which listed k-points, where, and their weights.
-struct wedge {
-    std::vector<std::int32_t> listed;
-    std::vector<dvec3> c;
-    std::vector<double> weight;
-    enum { raw, counts, printed } kind = raw;  // raw or counted weights, or the 3-decimal list's
-};
-
-// The listed k-points' coordinates from the list with the most decimals: the k-point list
-// (8 decimals), the irreducible list or the full-zone list (6).  Empty when none holds them.
-std::vector<dvec3> listed_coordinates(const mesh_sections& m, std::int32_t nkpts) {
-    const auto n = static_cast<std::size_t>(nkpts);
-    std::vector<dvec3> c;
-    if (m.kpoints.size() >= n) {
-        for (std::size_t k = 0; k < n; ++k) c.push_back(m.kpoints[k].c);
-    } else if (m.irreducible.size() == n) {
-        for (std::size_t k = 0; k < n; ++k) c.push_back(m.irreducible[k].c);
-    } else if (m.zone.size() >= n) {
-        for (std::size_t k = 0; k < n; ++k) {
-            if (m.zone[k].index != static_cast<std::int64_t>(k + 1)) return {};
-            c.push_back(m.zone[k].c);
-        }
-    }
-    return c;
+// floor(a / b)'s remainder for b > 0.
+std::int64_t floor_mod(std::int64_t a, std::int64_t b) {
+    const std::int64_t r = a % b;
+    return r < 0 ? r + b : r;
 }
 
-std::optional<wedge> irreducible_points(const listing& bands, std::string& why) {
-    const mesh_sections& m = bands.mesh;
-    const auto coordinates = listed_coordinates(m, bands.nkpts);
-    if (coordinates.empty()) {
-        why = "the listing prints its k-points with four decimals only";
-        return std::nullopt;
-    }
-    wedge w;
-    const auto take = [&](std::int32_t k, double weight) {
-        w.listed.push_back(k);
-        w.c.push_back(coordinates[static_cast<std::size_t>(k)]);
-        w.weight.push_back(weight);
-    };
-    if (m.zone_list && !m.zone.empty()) {
-        // Each row is a grid point and names its irreducible point; rows of weight 0 are
-        // extra points (a band path appended to the mesh, say), which name themselves.
-        std::vector<double> rows(static_cast<std::size_t>(bands.nkpts), 0.0);
-        for (const auto& z : m.zone) {
-            if (z.index > bands.nkpts) {
-                why = "the full-zone list names k-point " + std::to_string(z.index) + " of " + std::to_string(bands.nkpts);
-                return std::nullopt;
-            }
-            if (z.weight != 0) rows[static_cast<std::size_t>(z.index - 1)] += 1;
-        }
-        for (std::int32_t k = 0; k < bands.nkpts; ++k)
-            if (rows[static_cast<std::size_t>(k)] > 0) take(k, rows[static_cast<std::size_t>(k)]);
-        w.kind = wedge::counts;
-    } else if (m.irreducible_list && m.irreducible.size() == static_cast<std::size_t>(bands.nkpts)) {
-        for (std::int32_t k = 0; k < bands.nkpts; ++k) {
-            const auto& p = m.irreducible[static_cast<std::size_t>(k)];
-            for (std::size_t a = 0; a < 3; ++a)
-                if (!(std::fabs(p.c[a] - coordinates[static_cast<std::size_t>(k)][a]) <= 1e-5)) {
-                    why = "the irreducible list and the k-point list disagree at " +
-                          point_text(k, coordinates[static_cast<std::size_t>(k)]);
-                    return std::nullopt;
-                }
-            take(k, p.weight);
-        }
-        w.kind = wedge::raw;
-    } else if (m.kpoints.size() >= static_cast<std::size_t>(bands.nkpts)) {
-        // Only the normalised three-decimal weights: every listed point is irreducible
-        // (real points print 0.000 there, so no weight is taken to be zero).
-        for (std::int32_t k = 0; k < bands.nkpts; ++k) take(k, m.kpoints[static_cast<std::size_t>(k)].weight);
-        w.kind = wedge::printed;
-    } else {
-        why = "the listing prints no weights of its k-points";
-        return std::nullopt;
-    }
-    if (w.listed.empty()) {
-        why = "the listing names no irreducible k-point";
-        return std::nullopt;
-    }
-    for (const double x : w.weight)
-        if (!(x >= 0) || !std::isfinite(x)) {
-            why = "the listing prints a weight that is negative or not a number";
-            return std::nullopt;
-        }
-    return w;
-}
+using point3 = std::array<std::int64_t, 3>;
 
-// The rotations on k-points, distinct, before time reversal.
-struct rotation_set {
-    std::vector<int3x3> m;
-    const char* source;
+// The mesh in integer coordinates: a k-point at c is X = 2 N c, N the least common
+// multiple of the axes' counts, so that every operation acts exactly.  A grid point of
+// axis j sits at X_j = d_j (2 m_j + 2 s_j) with d_j = N / n_j: divisible by d_j, with the
+// parity of 2 s_j.  (N is at most the grid's size, which the reach of the stars bounds.)
+struct integer_mesh {
+    point3 n{}, d{}, twice_shift{};
+    std::int64_t lcm = 1;
+    std::array<double, 3> shift{};
+
+    integer_mesh(const grid& g, const std::array<double, 3>& s) : n{g.nkx, g.nky, g.nkz}, shift(s) {
+        lcm = std::lcm(std::lcm(n[0], n[1]), n[2]);
+        for (std::size_t a = 0; a < 3; ++a) {
+            d[a] = lcm / n[a];
+            twice_shift[a] = s[a] == 0 ? 0 : 1;
+        }
+    }
+    // The integer coordinates of the grid point at c (on the mesh, within on_grid).
+    point3 at(const dvec3& c) const {
+        point3 x{};
+        for (std::size_t a = 0; a < 3; ++a) {
+            const double t = reduced(c[a]) * static_cast<double>(n[a]) - shift[a];
+            const auto m = static_cast<std::int64_t>(std::round(t));  // 0 <= t <= n: a safe conversion
+            x[a] = d[a] * (2 * m + twice_shift[a]);
+        }
+        return x;
+    }
+    // The grid point n = (ix nky + iy) nkz + iz at integer coordinates y; -1 off the mesh.
+    std::int64_t index(const point3& y) const {
+        std::int64_t i = 0;
+        for (std::size_t a = 0; a < 3; ++a) {
+            if (y[a] % d[a] != 0 || floor_mod(y[a] / d[a] - twice_shift[a], 2) != 0) return -1;
+            i = i * n[a] + floor_mod((y[a] / d[a] - twice_shift[a]) / 2, n[a]);
+        }
+        return i;
+    }
+    point3 apply(const int3x3& m, const point3& x) const {
+        point3 y{};
+        for (std::size_t a = 0; a < 3; ++a) y[a] = floor_mod(m[a][0] * x[0] + m[a][1] * x[1] + m[a][2] * x[2], 2 * lcm);
+        return y;
+    }
 };
 
-std::optional<rotation_set> rotations(const listing& bands, std::string& why) {
-    const mesh_sections& m = bands.mesh;
-    if (!m.lattice) {
-        why = "the listing prints no lattice vectors after its dimension line";
-        return std::nullopt;
-    }
-    rotation_set r{{}, "the operator table"};
-    if (m.operator_table && !m.operators.empty()) {
-        for (std::size_t row = 0; row < m.operators.size(); ++row) {
-            const auto k = kpoint_rotation(m.operators[row], m.reciprocal);
-            if (!k) {
-                why = "row " + std::to_string(row + 1) + " of the operator table is no rotation of this lattice";
+// The shift of the mesh the irreducible points lie on, checked against the grid and the
+// mesh the listing prints; `detail` says what disagrees.
+std::optional<std::array<double, 3>> mesh_shift(const wedge& w, const mesh_sections& m, const grid& g,
+                                                std::string& detail) {
+    const point3 n{g.nkx, g.nky, g.nkz};
+    static const char* const axes[] = {"b1", "b2", "b3"};
+    std::array<double, 3> shift{};
+    for (std::size_t a = 0; a < 3; ++a) {
+        if (const auto s = axis_shift(w.c, a, n[a])) {
+            shift[a] = *s;
+            continue;
+        }
+        for (std::size_t k = 0; k < w.c.size(); ++k)
+            if (!lies_on(w.c[k][a], n[a], 0) && !lies_on(w.c[k][a], n[a], 0.5)) {
+                detail = point_text(w.listed[k], w.c[k]) + " lies off the grid";
                 return std::nullopt;
             }
-            r.m.push_back(*k);
-        }
-    } else {
-        r.source = "the crystal structure";
-        const std::int64_t ions = m.nions.value_or(0);
-        std::int64_t typed = 0;
-        for (const auto n : m.ions_per_type) typed += n;
-        if (ions <= 0 || m.positions.size() != static_cast<std::size_t>(ions) || typed != ions) {
-            why = "the listing prints no whole crystal structure (ions, their species and positions)";
-            return std::nullopt;
-        }
-        std::vector<int> types;
-        for (std::size_t t = 0; t < m.ions_per_type.size(); ++t)
-            types.insert(types.end(), static_cast<std::size_t>(m.ions_per_type[t]), static_cast<int>(t + 1));
-        // A spin-polarised run keeps only the operations that keep its moments: those the
-        // input gave, or 1 on every ion where it gave none.
-        std::vector<double> moments;
-        if (m.ispin == 2 || bands.nspin == 2) {
-            if (m.magmom_given && (!m.magmom_readable || m.magmom.size() != static_cast<std::size_t>(ions))) {
-                why = m.magmom_readable ? "MAGMOM gives " + std::to_string(m.magmom.size()) + " moments for " +
-                                              std::to_string(ions) + " ions"
-                                        : "MAGMOM cannot be read";
-                return std::nullopt;
-            }
-            moments = m.magmom_given ? m.magmom : std::vector<double>(static_cast<std::size_t>(ions), 1.0);
-        }
-        const auto w = crystal_rotations(m.direct, m.positions, types, moments.empty() ? nullptr : &moments);
-        if (w.empty()) {
-            why = "no symmetry operation maps the crystal structure onto itself";
-            return std::nullopt;
-        }
-        for (const auto& x : w) r.m.push_back(kpoint_action(x));
-    }
-    std::sort(r.m.begin(), r.m.end());
-    r.m.erase(std::unique(r.m.begin(), r.m.end()), r.m.end());
-    if (m.operations_found && *m.operations_found != static_cast<std::int64_t>(r.m.size())) {
-        why = "the listing found " + std::to_string(*m.operations_found) + " space group operations, " + r.source +
-              " gives " + std::to_string(r.m.size()) + " rotations";
+        detail = std::string("the k-points lie on grids of different shifts along ") + axes[a];
         return std::nullopt;
     }
-    return r;
+    if (m.mesh && *m.mesh != n) {
+        detail = "the listing's mesh is " + grid_text((*m.mesh)[0], (*m.mesh)[1], (*m.mesh)[2]);
+        return std::nullopt;
+    }
+    if (m.mesh_general) {
+        detail = "the listing's mesh is not laid along the reciprocal vectors";
+        return std::nullopt;
+    }
+    if (m.mesh_shift)
+        for (std::size_t a = 0; a < 3; ++a)
+            if (std::fabs((*m.mesh_shift)[a] - shift[a]) > 1e-6) {
+                char text[240];
+                std::snprintf(text, sizeof text, "the listing's mesh is shifted by %g %g %g steps, its k-points by %g %g %g",
+                              (*m.mesh_shift)[0], (*m.mesh_shift)[1], (*m.mesh_shift)[2], shift[0], shift[1], shift[2]);
+                detail = text;
+                return std::nullopt;
+            }
+    return shift;
 }
 
 int3x3 negated(int3x3 m) {
@@ -209,32 +144,240 @@ int3x3 negated(int3x3 m) {
     return m;
 }
 
-// floor(a / b) and its remainder for b > 0.
-std::int64_t floor_mod(std::int64_t a, std::int64_t b) {
-    const std::int64_t r = a % b;
-    return r < 0 ? r + b : r;
+int3x3 product(const int3x3& a, const int3x3& b) {
+    int3x3 c{};
+    for (std::size_t i = 0; i < 3; ++i)
+        for (std::size_t j = 0; j < 3; ++j)
+            for (std::size_t k = 0; k < 3; ++k) c[i][j] += a[i][k] * b[k][j];
+    return c;
+}
+
+// A set of operations to unfold with: the calculation's, with time reversal added, each
+// named for the messages.
+struct operation_set {
+    std::vector<kpoint_operation> ops;  // sorted
+    std::vector<std::string> names;     // "row 3", "row 3 with k -> -k"
+    std::int64_t rotations = 0, reversing = 0;
+};
+
+operation_set make_set(const calculation_symmetry& sym, bool keeping_only) {
+    std::vector<std::pair<kpoint_operation, std::string>> named;
+    for (std::size_t i = 0; i < sym.ops.size(); ++i) {
+        if (keeping_only && sym.ops[i].swaps) continue;
+        const std::string name = sym.rows[i] > 0 ? "row " + std::to_string(sym.rows[i]) : "an operation";
+        named.emplace_back(sym.ops[i], name);
+        if (sym.time_reversal) named.emplace_back(kpoint_operation{negated(sym.ops[i].m), sym.ops[i].swaps}, name + " with k -> -k");
+    }
+    std::sort(named.begin(), named.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    operation_set set;
+    std::vector<int3x3> rotations, reversing;
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        if (i > 0 && named[i].first == named[i - 1].first) continue;
+        set.ops.push_back(named[i].first);
+        set.names.push_back(named[i].second);
+    }
+    for (std::size_t i = 0; i < sym.ops.size(); ++i) {
+        if (keeping_only && sym.ops[i].swaps) continue;
+        rotations.push_back(sym.ops[i].m);
+        if (sym.ops[i].swaps) reversing.push_back(sym.ops[i].m);
+    }
+    for (auto* v : {&rotations, &reversing}) {
+        std::sort(v->begin(), v->end());
+        v->erase(std::unique(v->begin(), v->end()), v->end());
+    }
+    set.rotations = static_cast<std::int64_t>(rotations.size());
+    set.reversing = static_cast<std::int64_t>(reversing.size());
+    return set;
+}
+
+// Why the set is no group (empty when it is): a map built from a set that is not closed
+// reaches points no symmetry of the crystal relates.
+std::string group_fault(const operation_set& set, const char* source) {
+    const auto has = [&](const kpoint_operation& x) { return std::binary_search(set.ops.begin(), set.ops.end(), x); };
+    const int3x3 identity{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
+    if (!has({identity, false})) return std::string("the identity is not among the operations of ") + source;
+    for (std::size_t i = 0; i < set.ops.size(); ++i)
+        for (std::size_t j = 0; j < set.ops.size(); ++j)
+            if (!has({product(set.ops[i].m, set.ops[j].m), set.ops[i].swaps != set.ops[j].swaps}))
+                return std::string("the operations of ") + source + " are no group: " + set.names[i] + " times " +
+                       set.names[j] + " is none of them";
+    return {};
+}
+
+// Where the stars of the irreducible points fall on the grid.
+struct star_walk {
+    enum : unsigned char { by_keeping = 1, by_reversing = 2 };
+    std::vector<std::int32_t> owner;    // per grid point: the irreducible point (index into the wedge), -1 unreached
+    std::vector<unsigned char> reach;   // per grid point: by_keeping | by_reversing
+    std::vector<std::int64_t> reached;  // per irreducible point: grid points it owns
+    std::vector<std::int64_t> star;     // per irreducible point: distinct images, on the grid or off it
+    std::vector<char> self_reversed;    // per irreducible point: a reversing operation leaves it where it is
+    std::int64_t conflicts = 0;         // grid points reached from two irreducible points
+};
+
+star_walk walk(const operation_set& set, const wedge& w, const integer_mesh& mesh, std::int64_t size) {
+    star_walk s;
+    s.owner.assign(static_cast<std::size_t>(size), -1);
+    s.reach.assign(static_cast<std::size_t>(size), 0);
+    s.reached.assign(w.listed.size(), 0);
+    s.star.assign(w.listed.size(), 0);
+    s.self_reversed.assign(w.listed.size(), 0);
+    std::vector<char> contested(static_cast<std::size_t>(size), 0);
+    std::vector<point3> images;
+    for (std::size_t i = 0; i < w.listed.size(); ++i) {
+        const point3 x = mesh.at(w.c[i]);
+        const point3 home = mesh.apply(int3x3{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}}, x);
+        images.clear();
+        for (const auto& op : set.ops) {
+            const point3 y = mesh.apply(op.m, x);
+            images.push_back(y);
+            if (op.swaps && y == home) s.self_reversed[i] = 1;
+            const std::int64_t at = mesh.index(y);
+            if (at < 0) continue;  // an image off the grid: the mesh breaks this symmetry
+            auto& o = s.owner[static_cast<std::size_t>(at)];
+            if (o < 0) {
+                o = static_cast<std::int32_t>(i);
+                ++s.reached[i];
+            } else if (o != static_cast<std::int32_t>(i) && !contested[static_cast<std::size_t>(at)]) {
+                contested[static_cast<std::size_t>(at)] = 1;
+                ++s.conflicts;
+            }
+            if (o == static_cast<std::int32_t>(i)) s.reach[static_cast<std::size_t>(at)] |= op.swaps ? star_walk::by_reversing : star_walk::by_keeping;
+        }
+        std::sort(images.begin(), images.end());
+        s.star[i] = std::unique(images.begin(), images.end()) - images.begin();
+    }
+    return s;
+}
+
+// Where a reversing operation fixes an irreducible point, or meets a keeping one on a
+// grid point, its spin components must be equal: else the operation does not reverse
+// the calculation's moments.  Self-consistency leaves up to about 1.3 meV between states
+// that symmetry makes equal; real spin splittings are tens of meV.
+std::string spin_fault(const listing& bands, const wedge& w, const star_walk& s) {
+    std::vector<char> both(w.listed.size(), 0);
+    for (std::size_t p = 0; p < s.owner.size(); ++p)
+        if (s.reach[p] == (star_walk::by_keeping | star_walk::by_reversing)) both[static_cast<std::size_t>(s.owner[p])] = 1;
+    const auto nbands = static_cast<std::size_t>(bands.nbands);
+    for (std::size_t i = 0; i < w.listed.size(); ++i) {
+        if (!s.self_reversed[i] && !both[i]) continue;
+        const std::size_t row = static_cast<std::size_t>(w.listed[i]) * nbands;
+        for (std::size_t b = 0; b < nbands; ++b) {
+            const double split = std::fabs(static_cast<double>(bands.eband[0][row + b]) - bands.eband[1][row + b]);
+            if (!(split <= 0.003 + 1e-6)) {
+                char text[320];
+                std::snprintf(text, sizeof text,
+                              "an operation that reverses the moments takes %s onto itself, yet its spin components "
+                              "differ by %.4f eV in band %zu: the moments are not those the calculation started from",
+                              point_text(w.listed[i], w.c[i]).c_str(), split, b + 1);
+                return text;
+            }
+        }
+    }
+    return {};
+}
+
+// Irreducible points whose share of the grid is not their weight's share.
+std::int64_t wrong_weights(const wedge& w, const star_walk& s, std::int64_t size) {
+    double weights = 0, stars = 0;
+    for (std::size_t i = 0; i < w.listed.size(); ++i) {
+        weights += w.weight[i];
+        stars += static_cast<double>(s.star[i]);
+    }
+    const auto disagreeing = [&](auto share, double tolerance, bool normalised) {
+        std::int64_t count = 0;
+        for (std::size_t i = 0; i < w.listed.size(); ++i)
+            count += !(std::fabs(share(i) - (normalised ? w.weight[i] / weights : w.weight[i])) <= tolerance);
+        return count;
+    };
+    const auto grid_share = [&](std::size_t i) { return static_cast<double>(s.reached[i]) / static_cast<double>(size); };
+    const auto star_share = [&](std::size_t i) { return static_cast<double>(s.star[i]) / stars; };
+    if (w.kind == wedge::printed) return disagreeing(grid_share, 6e-4, false);
+    if (!(weights > 0)) return static_cast<std::int64_t>(w.listed.size());
+    return std::min(disagreeing(grid_share, 1e-6, true), disagreeing(star_share, 1e-6, true));
+}
+
+// The full-zone list maps every grid point itself: the map must be the same, and its rows
+// marked "spinflp" must be those a reversing operation reaches.
+std::string zone_fault(const mesh_sections& m, const wedge& w, const star_walk& s, const integer_mesh& mesh) {
+    std::int64_t differ = 0, flips = 0;
+    for (const auto& z : m.zone) {
+        if (z.weight == 0) continue;
+        const bool on = lies_on(z.c[0], mesh.n[0], mesh.shift[0]) && lies_on(z.c[1], mesh.n[1], mesh.shift[1]) &&
+                        lies_on(z.c[2], mesh.n[2], mesh.shift[2]);
+        const std::int64_t at = on ? mesh.index(mesh.at(z.c)) : -1;
+        const auto o = at >= 0 ? s.owner[static_cast<std::size_t>(at)] : -1;
+        if (o < 0 || w.listed[static_cast<std::size_t>(o)] != z.index - 1) {
+            ++differ;
+        } else if (!(s.reach[static_cast<std::size_t>(at)] & (z.spin_flip ? star_walk::by_reversing : star_walk::by_keeping))) {
+            ++flips;
+        }
+    }
+    if (differ > 0) return "the full-zone list maps " + std::to_string(differ) + " grid points otherwise";
+    if (flips > 0)
+        return "the full-zone list marks " + std::to_string(flips) +
+               " grid points otherwise than the operations that reverse the moments reach them";
+    return {};
+}
+
+// The proof for one set of operations, and the map it gives; `detail` says what failed.
+std::optional<unfolding> prove(const listing& bands, const wedge& w, const operation_set& set,
+                               const calculation_symmetry& sym, const integer_mesh& mesh, std::int64_t size,
+                               std::string& detail, bool& whole) {
+    whole = false;  // a failure of the operations themselves, not of the map
+    if (detail = group_fault(set, sym.source); !detail.empty()) return whole = true, std::nullopt;
+    const star_walk s = walk(set, w, mesh, size);
+    const auto unreached = std::count(s.owner.begin(), s.owner.end(), -1);
+    if (unreached > 0) return detail = std::to_string(unreached) + " grid points unreached", std::nullopt;
+    if (s.conflicts > 0)
+        return detail = std::to_string(s.conflicts) + " grid points reached from two irreducible k-points", std::nullopt;
+    if (bands.nspin == 2 && set.reversing > 0)
+        if (detail = spin_fault(bands, w, s); !detail.empty()) return whole = true, std::nullopt;
+    if (const auto wrong = wrong_weights(w, s, size); wrong > 0)
+        return detail = "the weights of " + std::to_string(wrong) + " irreducible k-points are not their shares of the grid",
+               std::nullopt;
+    if (bands.mesh.zone_list)
+        if (detail = zone_fault(bands.mesh, w, s, mesh); !detail.empty()) return std::nullopt;
+    unfolding u;
+    u.kpoint_at.resize(s.owner.size());
+    for (std::size_t p = 0; p < s.owner.size(); ++p)
+        u.kpoint_at[p] = w.listed[static_cast<std::size_t>(s.owner[p])] +
+                         (s.reach[p] & star_walk::by_keeping ? 0 : bands.nkpts);  // reached only by reversing
+    u.irreducible = w.listed;
+    u.shift = mesh.shift;
+    u.rotations = set.rotations;
+    u.reversing = set.reversing;
+    u.time_reversal = sym.time_reversal;
+    u.source = sym.source;
+    u.moments = sym.moments;
+    return u;
 }
 
 }  // namespace
 
-unfold_outcome unfold(const listing& bands, const grid& g) {
+unfold_outcome unfold(const listing& bands, const grid& g, std::uint64_t listing_bytes) {
     unfold_outcome out;
     const mesh_sections& m = bands.mesh;
-    if (m.band_path) {
-        out.why = "the listing holds a band path, not a mesh";
-        return out;
-    }
+    if (m.band_path) return out.why = "the listing holds a band path, not a mesh", out;
     std::string lacking;
     auto points = irreducible_points(bands, lacking);
-    auto ops = points ? rotations(bands, lacking) : std::nullopt;
-    if (!ops) {
-        out.why = "no unfolding: " + lacking;
-        return out;
-    }
-    const auto distinct = static_cast<std::int64_t>(ops->m.size());
-    const bool time_reversal = !(m.spin_orbit || m.noncollinear);
+    auto sym = points ? symmetry_of(bands, listing_bytes, lacking) : std::nullopt;
+    if (!sym) return out.why = "no unfolding: " + lacking, out;
 
-    const std::array<std::int64_t, 3> n{g.nkx, g.nky, g.nkz};
+    // The whole set first; where it reverses moments, the set that keeps them after it.
+    std::vector<operation_set> sets{make_set(*sym, false)};
+    if (sets[0].reversing > 0) sets.push_back(make_set(*sym, true));
+    // The listing counts the operations it found: the set it used has that many.
+    const std::int64_t whole = sets[0].rotations, reversing = sets[0].reversing;
+    if (m.operations_found) {
+        const auto miscounted = [&](const operation_set& s) { return s.rotations != *m.operations_found; };
+        sets.erase(std::remove_if(sets.begin(), sets.end(), miscounted), sets.end());
+        if (sets.empty())
+            return out.why = "no unfolding: the listing found " + std::to_string(*m.operations_found) +
+                             " space group operations, " + sym->source + " gives " + std::to_string(whole) + " rotations",
+                   out;
+    }
+    const point3 n{g.nkx, g.nky, g.nkz};
     const std::string onto = "the " + std::to_string(points->listed.size()) + " irreducible k-points do not unfold onto " +
                              grid_text(n[0], n[1], n[2]);
     const auto fail = [&](const std::string& detail) {
@@ -243,188 +386,30 @@ unfold_outcome unfold(const listing& bands, const grid& g) {
             out.why += "; they lie on a " + grid_text((*fits)[0], (*fits)[1], (*fits)[2]) + " grid";
         return out;
     };
-
     // No unfolding reaches more grid points than the stars hold: this bounds the memory
     // and time below by what the listing holds.
     const std::int64_t size = g.points();
-    const auto reach = static_cast<std::int64_t>(points->listed.size()) * 2 * distinct;
-    if (size > reach)
+    if (static_cast<double>(size) > static_cast<double>(points->listed.size()) * 2.0 * static_cast<double>(whole))
         return fail("the grid has more points than " + std::to_string(points->listed.size()) +
-                    " irreducible k-points reach with " + std::to_string(distinct) + " rotations");
+                    " irreducible k-points reach with " + std::to_string(whole) + " rotations");
+    std::string detail;
+    const auto shift = mesh_shift(*points, m, g, detail);
+    if (!shift) return fail(detail);
+    const integer_mesh mesh(g, *shift);
 
-    // The mesh's shift, and the mesh the listing prints, if it does.
-    std::array<double, 3> shift{};
-    for (std::size_t a = 0; a < 3; ++a) {
-        const auto s = axis_shift(points->c, a, n[a]);
-        if (!s) {
-            for (std::size_t k = 0; k < points->c.size(); ++k)
-                if (!lies_on(points->c[k][a], n[a], 0) && !lies_on(points->c[k][a], n[a], 0.5))
-                    return fail(point_text(points->listed[k], points->c[k]) + " lies off the grid");
+    std::string first;
+    bool whole_first = false;
+    for (const auto& set : sets) {
+        bool of_the_set = false;
+        if (auto u = prove(bands, *points, set, *sym, mesh, size, detail, of_the_set)) {
+            u->left_out = reversing - set.reversing;
+            out.done = std::move(u);
+            return out;
         }
-        shift[a] = s.value_or(0);
+        if (first.empty()) first = detail, whole_first = of_the_set;
     }
-    if (m.mesh && *m.mesh != n)
-        return fail("the listing's mesh is " + grid_text((*m.mesh)[0], (*m.mesh)[1], (*m.mesh)[2]));
-    if (m.mesh_general) return fail("the listing's mesh is not laid along the reciprocal vectors");
-    if (m.mesh_shift)
-        for (std::size_t a = 0; a < 3; ++a)
-            if (std::fabs((*m.mesh_shift)[a] - shift[a]) > 1e-6) {
-                char text[240];
-                std::snprintf(text, sizeof text, "the listing's mesh is shifted by %g %g %g steps, its k-points by %g %g %g",
-                              (*m.mesh_shift)[0], (*m.mesh_shift)[1], (*m.mesh_shift)[2], shift[0], shift[1], shift[2]);
-                return fail(text);
-            }
-
-    // Integer coordinates: a k-point at c is X = 2 N c, N the least common multiple of the
-    // axes' counts, so that every rotation acts exactly.  A grid point of axis j sits at
-    // X_j = d_j (2 m_j + 2 s_j) with d_j = N / n_j: divisible by d_j, with the parity of
-    // 2 s_j.  (N is at most the grid's size, bounded above.)
-    const std::int64_t lcm = std::lcm(std::lcm(n[0], n[1]), n[2]);
-    std::array<std::int64_t, 3> d{}, twice_shift{};
-    for (std::size_t a = 0; a < 3; ++a) {
-        d[a] = lcm / n[a];
-        twice_shift[a] = shift[a] == 0 ? 0 : 1;
-    }
-    std::vector<int3x3> group = ops->m;
-    if (time_reversal) {
-        for (const auto& x : ops->m) group.push_back(negated(x));
-        std::sort(group.begin(), group.end());
-        group.erase(std::unique(group.begin(), group.end()), group.end());
-    }
-
-    std::vector<std::int32_t> owner(static_cast<std::size_t>(size), -1);
-    std::vector<char> contested(static_cast<std::size_t>(size), 0);
-    std::vector<std::int64_t> reached(points->listed.size(), 0), star(points->listed.size(), 0);
-    std::int64_t conflicts = 0;
-    std::vector<std::array<std::int64_t, 3>> images;
-    for (std::size_t i = 0; i < points->listed.size(); ++i) {
-        std::array<std::int64_t, 3> x{};
-        for (std::size_t a = 0; a < 3; ++a) {
-            const double t = reduced(points->c[i][a]) * static_cast<double>(n[a]) - shift[a];
-            const auto mm = static_cast<std::int64_t>(std::round(t));  // 0 <= t <= n: a safe conversion
-            x[a] = d[a] * (2 * mm + twice_shift[a]);
-        }
-        images.clear();
-        for (const auto& r : group) {
-            std::array<std::int64_t, 3> y{};
-            for (std::size_t a = 0; a < 3; ++a)
-                y[a] = r[a][0] * x[0] + r[a][1] * x[1] + r[a][2] * x[2];
-            images.push_back({floor_mod(y[0], 2 * lcm), floor_mod(y[1], 2 * lcm), floor_mod(y[2], 2 * lcm)});
-            std::int64_t index = 0;
-            bool on = true;
-            for (std::size_t a = 0; a < 3 && on; ++a) {
-                on = y[a] % d[a] == 0 && floor_mod(y[a] / d[a] - twice_shift[a], 2) == 0;
-                if (on) index = index * n[a] + floor_mod((y[a] / d[a] - twice_shift[a]) / 2, n[a]);
-            }
-            if (!on) continue;  // an image off the grid: the mesh breaks this symmetry
-            auto& o = owner[static_cast<std::size_t>(index)];
-            if (o < 0) {
-                o = static_cast<std::int32_t>(i);
-                ++reached[i];
-            } else if (o != static_cast<std::int32_t>(i) && !contested[static_cast<std::size_t>(index)]) {
-                contested[static_cast<std::size_t>(index)] = 1;
-                ++conflicts;
-            }
-        }
-        std::sort(images.begin(), images.end());
-        star[i] = std::unique(images.begin(), images.end()) - images.begin();
-    }
-
-    // (a), (b), (c).
-    const auto unreached = std::count(owner.begin(), owner.end(), -1);
-    if (unreached > 0) return fail(std::to_string(unreached) + " grid points unreached");
-    if (conflicts > 0)
-        return fail(std::to_string(conflicts) + " grid points reached from two irreducible k-points");
-    double weights = 0, stars = 0;
-    for (std::size_t i = 0; i < reached.size(); ++i) {
-        weights += points->weight[i];
-        stars += static_cast<double>(star[i]);
-    }
-    const auto disagreeing = [&](auto share, double tolerance, bool normalised) {
-        std::int64_t count = 0;
-        for (std::size_t i = 0; i < reached.size(); ++i) {
-            const double w = normalised ? points->weight[i] / weights : points->weight[i];
-            count += !(std::fabs(share(i) - w) <= tolerance);
-        }
-        return count;
-    };
-    const auto grid_share = [&](std::size_t i) { return static_cast<double>(reached[i]) / static_cast<double>(size); };
-    const auto star_share = [&](std::size_t i) { return static_cast<double>(star[i]) / stars; };
-    std::int64_t wrong = 0;
-    if (points->kind == wedge::printed) {
-        wrong = disagreeing(grid_share, 6e-4, false);
-    } else if (!(weights > 0)) {
-        wrong = static_cast<std::int64_t>(reached.size());
-    } else {
-        wrong = std::min(disagreeing(grid_share, 1e-6, true), disagreeing(star_share, 1e-6, true));
-    }
-    if (wrong > 0) return fail("the weights of " + std::to_string(wrong) + " irreducible k-points are not their shares of the grid");
-
-    // The full-zone list maps every grid point itself: the map must be the same.
-    if (m.zone_list) {
-        std::int64_t differ = 0;
-        for (const auto& z : m.zone) {
-            if (z.weight == 0) continue;
-            std::int64_t index = 0;
-            bool on = true;
-            for (std::size_t a = 0; a < 3 && on; ++a) {
-                on = lies_on(z.c[a], n[a], shift[a]);
-                const double t = reduced(z.c[a]) * static_cast<double>(n[a]) - shift[a];
-                if (on) index = index * n[a] + floor_mod(static_cast<std::int64_t>(std::round(t)), n[a]);
-            }
-            const auto o = on ? owner[static_cast<std::size_t>(index)] : -1;
-            differ += o < 0 || points->listed[static_cast<std::size_t>(o)] != z.index - 1;
-        }
-        if (differ > 0) return fail("the full-zone list maps " + std::to_string(differ) + " grid points otherwise");
-    }
-
-    unfolding u;
-    u.kpoint_at.resize(owner.size());
-    for (std::size_t p = 0; p < owner.size(); ++p) u.kpoint_at[p] = points->listed[static_cast<std::size_t>(owner[p])];
-    u.irreducible = points->listed;
-    u.shift = shift;
-    u.rotations = distinct;
-    u.time_reversal = time_reversal;
-    u.source = ops->source;
-    out.done = std::move(u);
-    return out;
-}
-
-std::string unfolded_note(const unfolding& u, const grid& g) {
-    return "bandcut: note: unfolded " + std::to_string(u.irreducible.size()) + " irreducible k-points onto the " +
-           grid_text(g.nkx, g.nky, g.nkz) + " grid (" + std::to_string(u.rotations) + " rotations" +
-           (u.time_reversal ? " with time reversal" : "") + ", from " + u.source + ")\n";
-}
-
-}  // namespace bandcut
-
-namespace bandcut {
-
-grid_map map_grid(const listing& bands, const grid& g) {
-    grid_map map;
-    const bool fits = g.points() <= bands.nkpts;
-    placement placed;
-    if (fits) placed = place_on_grid(bands, g);
-    if (placed.placed()) {
-        if (placed.shifted()) map.said = shift_warning(placed.shift);
-        map.kpoint_at = std::move(placed.kpoint_at);
-        return map;
-    }
-    auto unfolded = unfold(bands, g);
-    if (unfolded.done) {
-        map.said = unfolded_note(*unfolded.done, g);
-        if (unfolded.done->shift != std::array<double, 3>{}) map.said += shift_warning(unfolded.done->shift);
-        map.kpoint_at = std::move(unfolded.done->kpoint_at);
-        map.counted = std::move(unfolded.done->irreducible);
-    } else if (!fits) {
-        char head[160];
-        std::snprintf(head, sizeof head, "the grid %d x %d x %d needs %lld k-points but the listing has %d (NKPTS); ",
-                      g.nkx, g.nky, g.nkz, static_cast<long long>(g.points()), bands.nkpts);
-        map.refused = head + unfolded.why;
-    } else {
-        map.said = listing_order_warning(bands, g, placed, "; " + unfolded.why);
-    }
-    return map;
+    if (whole_first) return out.why = "no unfolding: " + first, out;
+    return fail(first);
 }
 
 }  // namespace bandcut

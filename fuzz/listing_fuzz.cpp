@@ -1,10 +1,9 @@
-// Any bytes as "OUTCAR", after four bytes that choose the grid and Ef: the reader either
-// fails with a message or fills a listing that placement or unfolding, the selection and
-// the closed-grid writer then walk whole, with small buffers so that the growth and flush
-// paths run too.  No crash, no hang, no read out of bounds.
+// Any bytes as "OUTCAR", after four bytes that choose the grid and Ef: the same one call
+// the program makes (bandcut::cut), then the closed-grid writer on what it gives, with
+// small buffers so that the growth and flush paths run too.  No crash, no hang, no read
+// out of bounds.
 #include "bandgrid.hpp"
-#include "listing.hpp"
-#include "unfolding.hpp"
+#include "cut.hpp"
 
 #include <cstdint>
 #include <cstdio>
@@ -17,14 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t buffer = 64 + data[3] % 64;
     std::FILE* in = fmemopen(const_cast<std::uint8_t*>(data + 4), size - 4, "r");
     if (!in) return 0;
-    bandcut::listing bands;
-    const auto failure = bandcut::read_listing(in, ef, nullptr, bands, {buffer});
+    bandcut::cut_options options;
+    options.read.buffer = buffer;
+    options.read.first_table = 1 + data[3] % 7;
+    const auto r = bandcut::cut(in, "OUTCAR", g, ef, options);
     std::fclose(in);
-    if (failure) return 0;
-    const auto map = bandcut::map_grid(bands, g);
-    if (!map.refused.empty()) return 0;
-    const auto nstore = bandcut::select_bands(bands, ef, map.counted);
-    if (nstore.empty()) bandcut::no_crossing_warning(bands, ef, map.counted);
-    bandcut::write_bandgrid(sink, bands, ef, g, nstore, map.kpoint_at, {buffer});
+    if (r.ok) bandcut::write_bandgrid(sink, r.bands, r.ef, r.g, r.selected, r.values(), {buffer});
     return 0;
 }

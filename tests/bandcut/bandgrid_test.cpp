@@ -1,4 +1,6 @@
+#include "account.hpp"
 #include "bandgrid.hpp"
+#include "selection.hpp"
 
 #include <gtest/gtest.h>
 
@@ -66,6 +68,13 @@ TEST(selection, spin_components_continue_the_numbering) {
     EXPECT_EQ(bandcut::select_bands(l, 0.0f), (std::vector<std::int64_t>{1, 3, 5}));
 }
 
+// The warning a run without a crossing band gives, with its newline; empty when none.
+std::string no_crossing(const listing& l, float ef) {
+    bandcut::account said;
+    bandcut::explain_no_crossing(said, l, ef, bandcut::nearest_band_edges(l, ef));
+    return said.empty() ? "" : said.front().text + "\n";
+}
+
 TEST(selection, no_crossing_says_where_the_bands_lie) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const struct {
@@ -90,18 +99,27 @@ TEST(selection, no_crossing_says_where_the_bands_lie) {
         {"a band of no numbers is on neither side", {nan, 6, 7, nan, 6.5f, 7.5f}, 10.0f,
          "bandcut: warning: all bands lie below Ef = 10.000000: the highest ends at 7.500000 (band 3)\n"},
         {"Ef not a number", {5, 6, 7, 5.5f, 6.5f, 7.5f}, nan, ""},
+        {"every band at the nearest edge is named", {1, 3, 9, 3, 2, 9}, 4.0f,
+         "bandcut: warning: no band crosses Ef = 4.000000: the bands below end at 3.000000 (bands 1 and 2), the bands "
+         "above begin at 9.000000 (band 3)\n"},
+        {"three at one edge", {3, 3, 3, 1, 2, 0}, 4.0f,
+         "bandcut: warning: all bands lie below Ef = 4.000000: the highest ends at 3.000000 (bands 1, 2 and 3)\n"},
     };
     for (const auto& c : cases) {
         const auto l = make_listing(2, 3, c.e);
         ASSERT_TRUE(bandcut::select_bands(l, c.ef).empty()) << c.name;
-        EXPECT_EQ(bandcut::no_crossing_warning(l, c.ef), c.warning) << c.name;
+        EXPECT_EQ(no_crossing(l, c.ef), c.warning) << c.name;
     }
-    // Band numbers continue into the second spin component; no k-point, no line.
+    // The bands of the second spin component say so; no k-point, no line.
     const auto spin = make_listing(1, 2, {1, 2, 3, 7}, 2);
-    EXPECT_EQ(bandcut::no_crossing_warning(spin, 5.0f),
-              "bandcut: warning: no band crosses Ef = 5.000000: the bands below end at 3.000000 (band 3), the bands above "
-              "begin at 7.000000 (band 4)\n");
-    EXPECT_EQ(bandcut::no_crossing_warning(make_listing(0, 3, {}), 5.0f), "");
+    EXPECT_EQ(no_crossing(spin, 5.0f),
+              "bandcut: warning: no band crosses Ef = 5.000000: the bands below end at 3.000000 (band 1 of spin component "
+              "2), the bands above begin at 7.000000 (band 2 of spin component 2)\n");
+    const auto both = make_listing(1, 2, {1, 7, 1, 7}, 2);
+    EXPECT_EQ(no_crossing(both, 5.0f),
+              "bandcut: warning: no band crosses Ef = 5.000000: the bands below end at 1.000000 (band 1, and band 1 of spin "
+              "component 2), the bands above begin at 7.000000 (band 2, and band 2 of spin component 2)\n");
+    EXPECT_EQ(no_crossing(make_listing(0, 3, {}), 5.0f), "");
 }
 
 TEST(grid, points_never_overflow) {
@@ -109,14 +127,15 @@ TEST(grid, points_never_overflow) {
     EXPECT_EQ((grid{2, 3, 4}.points()), 24);
     EXPECT_EQ((grid{-2, 3, 4}.points()), 0);
     EXPECT_EQ((grid{2, 0, 4}.points()), 0);
-    EXPECT_EQ((grid{big, big, big}.points()), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ((grid{big, big, 2}.points()), std::int64_t{big} * big * 2);  // just below 2^63
+    EXPECT_EQ((grid{big, big, big}.points()), grid::too_many);
 }
 
 std::string written(const listing& l, float ef, const grid& g, const std::vector<std::int64_t>& nstore,
                     const std::vector<std::int32_t>& kpoint_at = {}, std::size_t block = std::size_t{1} << 20,
                     std::size_t gather = std::size_t{16} << 20) {
     std::FILE* f = std::tmpfile();
-    EXPECT_TRUE(bandcut::write_bandgrid(f, l, ef, g, nstore, kpoint_at, {block, gather}));
+    EXPECT_TRUE(bandcut::write_bandgrid(f, l, ef, g, nstore, {kpoint_at}, {block, gather}));
     std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
     std::rewind(f);
     EXPECT_EQ(std::fread(text.data(), 1, text.size(), f), text.size());
@@ -162,7 +181,9 @@ TEST(writer, band_sections_are_closed_grids) {
 }
 
 // Bands of both spin components, gathered one, two or all at a time: the same sections,
-// each value printf's "  %f  " of its band at its k-point.
+// each value printf's "  %f  " of its band at its k-point, or, where the map takes a
+// k-point with its spin components swapped (entries from NKPTS on), of the band of the
+// same number in the other component.
 TEST(writer, bands_gathered_in_groups_write_alike) {
     const grid g{2, 1, 3};
     const std::int32_t nkpts = 12, nbands = 5;
@@ -170,7 +191,8 @@ TEST(writer, bands_gathered_in_groups_write_alike) {
     for (std::size_t i = 0; i < e.size(); ++i) e[i] = static_cast<float>((i * 7919) % 1000) / 8.0f;
     const auto l = make_listing(nkpts, nbands, e, 2);
     const std::vector<std::int64_t> nstore{0, 2, 3, 6, 9};
-    for (const auto& kpoint_at : {std::vector<std::int32_t>{}, std::vector<std::int32_t>{11, 3, 5, 0, 7, 1}}) {
+    const std::vector<std::int32_t> maps[] = {{}, {11, 3, 5, 0, 7, 1}, {11 + nkpts, 3, 5 + nkpts, 0, 7, 1 + nkpts}};
+    for (const auto& kpoint_at : maps) {
         std::string expected;
         for (const auto band : nstore) {
             expected += " BAND: " + std::to_string(band + 1) + " \n";
@@ -178,10 +200,11 @@ TEST(writer, bands_gathered_in_groups_write_alike) {
                 for (std::int32_t iy = 0; iy <= g.nky; ++iy) {
                     for (std::int32_t iz = 0; iz <= g.nkz; ++iz) {
                         const auto n = static_cast<std::size_t>(((ix % g.nkx) * g.nky + iy % g.nky) * g.nkz + iz % g.nkz);
-                        const auto k = kpoint_at.empty() ? n : static_cast<std::size_t>(kpoint_at[n]);
+                        const std::int64_t entry = kpoint_at.empty() ? static_cast<std::int64_t>(n) : kpoint_at[n];
+                        const std::int64_t spin = (band / nbands + (entry >= nkpts)) % 2, k = entry % nkpts;
                         char v[64];
-                        std::snprintf(v, sizeof v, "  %f  ", static_cast<double>(e[static_cast<std::size_t>(
-                                                                  band / nbands * nkpts * nbands + static_cast<std::int64_t>(k) * nbands + band % nbands)]));
+                        std::snprintf(v, sizeof v, "  %f  ",
+                                      static_cast<double>(e[static_cast<std::size_t>((spin * nkpts + k) * nbands + band % nbands)]));
                         expected += v;
                     }
                     expected += "\n";
@@ -189,8 +212,17 @@ TEST(writer, bands_gathered_in_groups_write_alike) {
                 expected += "\n";
             }
         }
-        for (const std::size_t gather : {0u, 1u, 2u * 6 * 4, 12u * 4 * 2 + 3, 16u << 20})
-            EXPECT_EQ(written(l, 5.0f, g, nstore, kpoint_at, std::size_t{1} << 20, gather), expected) << gather;
+        const bool swaps = !kpoint_at.empty() && kpoint_at[0] >= nkpts;
+        for (const std::size_t gather : {0u, 1u, 2u * 6 * 4, 12u * 4 * 2 + 3, 16u << 20}) {
+            std::FILE* f = std::tmpfile();
+            ASSERT_TRUE(bandcut::write_bandgrid(f, l, 5.0f, g, nstore, {kpoint_at, swaps}, {std::size_t{1} << 20, gather}));
+            std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
+            std::rewind(f);
+            ASSERT_EQ(std::fread(text.data(), 1, text.size(), f), text.size());
+            std::fclose(f);
+            const auto start = text.find(" BAND:");
+            EXPECT_EQ(text.substr(start, text.find("  END_BANDGRID_3D") - start), expected) << gather;
+        }
     }
 }
 
@@ -304,7 +336,7 @@ TEST(writer, stops_at_the_first_failed_write) {
     const std::span<const std::int32_t> map(reinterpret_cast<const std::int32_t*>(pages), 1000000);
     const auto l = make_listing(1, 1, {1.5f});
     const std::vector<std::int64_t> nstore{0};
-    EXPECT_FALSE(bandcut::write_bandgrid(f, l, 0.0f, {1000, 1000, 1}, nstore, map, {64}));
+    EXPECT_FALSE(bandcut::write_bandgrid(f, l, 0.0f, {1000, 1000, 1}, nstore, {map}, {64}));
     std::fclose(f);
     munmap(pages, static_cast<std::size_t>(2 * page));
     EXPECT_GE(dev.writes_after_full, 1u);

@@ -1,3 +1,4 @@
+#include "account.hpp"
 #include "placement.hpp"
 
 #include <gtest/gtest.h>
@@ -41,6 +42,8 @@ std::vector<vec3> grid_points(int n1, int n2, int n3, double shift, bool first_f
     return points;
 }
 
+// Where the placement put the k-points, and what the run says of it after the note:
+// nothing, the shift, or why the listing order stands.
 struct placed {
     std::vector<std::int32_t> kpoint_at;
     std::string warning;
@@ -48,9 +51,17 @@ struct placed {
 
 placed place(const std::vector<vec3>& c, const grid& g) {
     const listing l = with_kpoints(c);
-    const auto p = bandcut::place_on_grid(l, g);
-    if (!p.placed()) return {{}, bandcut::listing_order_warning(l, g, p)};
-    return {p.kpoint_at, p.shifted() ? bandcut::shift_warning(p.shift) : ""};
+    bandcut::grid_map map;
+    map.placed = bandcut::place_on_grid(l, g);
+    map.how = map.placed.placed() ? bandcut::grid_map::route::placed : bandcut::grid_map::route::listing_order;
+    map.kpoint_at = map.placed.kpoint_at;
+    map.not_unfolded = "(not unfolded)";
+    bandcut::account said;
+    bandcut::explain_route(said, "OUTCAR", l, g, map);
+    std::string warning;
+    for (const auto& m : said)
+        if (m.what == bandcut::message::kind::warning) warning += m.text + "\n";
+    return {map.kpoint_at, warning};
 }
 
 std::vector<std::int32_t> identity(int n) {
@@ -101,13 +112,13 @@ TEST(placement, listings_that_are_not_the_grid_keep_listing_order) {
     } cases[] = {
         {"band path", {{0, 0, 0}, {0.05f, 0, 0}, {0.1f, 0, 0}, {0.15f, 0, 0}}, {4, 1, 1},
          "bandcut: warning: k-point 2 (0.0500 0.0000 0.0000) is off the grid: the listing does not hold the full "
-         "4 x 1 x 1 grid; values are written in listing order\n"},
+         "4 x 1 x 1 grid; (not unfolded); values are written in listing order\n"},
         {"a point twice", {{0, 0, 0}, {0.5f, 0, 0}, {0, 0, 0}, {0.5f, 0, 0.5f}}, {2, 1, 2},
          "bandcut: warning: k-point 3 (0.0000 0.0000 0.0000) repeats a grid point: the listing does not hold the full "
-         "2 x 1 x 2 grid; values are written in listing order\n"},
+         "2 x 1 x 2 grid; (not unfolded); values are written in listing order\n"},
         {"no coordinates", {{NAN, NAN, NAN}, {0.5f, 0, 0}}, {2, 1, 1},
          "bandcut: warning: k-point 1 (nan nan nan) is off the grid: the listing does not hold the full 2 x 1 x 1 "
-         "grid; values are written in listing order\n"},
+         "grid; (not unfolded); values are written in listing order\n"},
     };
     for (const auto& c : cases) {
         const auto p = place(c.coordinates, c.g);

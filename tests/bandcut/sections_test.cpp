@@ -14,10 +14,12 @@ using bandcut::mesh_sections;
 mesh_sections read(const std::string& before, const std::string& after = "") {
     bandcut::section_reader r;
     std::istringstream a(before), b(after);
-    for (std::string line; std::getline(a, line);) r.see(line);
-    r.see("   k-points           NKPTS =      4   k-points in BZ     NKDIM =      4   number of bands    NBANDS=      8");
+    long number = 0;
+    for (std::string line; std::getline(a, line);) r.see(line, ++number);
+    r.see("   k-points           NKPTS =      4   k-points in BZ     NKDIM =      4   number of bands    NBANDS=      8",
+          ++number);
     r.dimension_line_seen();
-    for (std::string line; std::getline(b, line);) r.see(line);
+    for (std::string line; std::getline(b, line);) r.see(line, ++number);
     return r.sections();
 }
 
@@ -28,7 +30,7 @@ const std::string table_5x =
     "Space group operators:\n"
     " irot     det(A)      alpha        n_x        n_y        n_z      tau_x      tau_y      tau_z\n"
     "    1     1.000000     0.000000     1.000000     0.000000     0.000000     0.000000     0.000000     0.000000\n"
-    "    2    -1.000000   179.999999     0.000000     1.000000     0.000000     0.000000     0.000000     0.000000\n"
+    "    2    -1.000000   179.999999     0.000000     1.000000     0.000000     0.250000     0.000000    -0.750000\n"
     " \n"
     " Subroutine IBZKPT returns following result:\n"
     " ===========================================\n"
@@ -61,9 +63,33 @@ TEST(sections, a_mesh_run_with_its_operator_table) {
     EXPECT_EQ(s.operators[1].det, -1.0);
     EXPECT_EQ(s.operators[1].alpha, 179.999999);
     EXPECT_EQ(s.operators[1].axis, (bandcut::dvec3{0, 1, 0}));
+    EXPECT_EQ(s.operators[1].tau, (bandcut::dvec3{0.25, 0, -0.75}));
+    EXPECT_EQ(s.malformed_operator_line, 0);
     ASSERT_EQ(s.irreducible.size(), 3u);  // the Cartesian twin is not taken
     EXPECT_EQ(s.irreducible[2].c, (bandcut::dvec3{-0.416667, 0.416667, 0.416667}));
     EXPECT_EQ(s.irreducible[2].weight, 12.0);
+}
+
+// A row that is not nine numbers is a damaged table: its line is kept, the rows after it
+// are not read as a table.
+TEST(sections, a_damaged_operator_row_is_named) {
+    const struct {
+        const char* row;
+        long line;  // 0: a sound table
+    } cases[] = {
+        {"    2     1.000000    90.000000     0.000000     0.000000     1.000000     0.000000     0.000000     0.000000", 0},
+        {"    2     1.000000    90.000000     0.000000     0.000000     1.000000     0.000000     0.000000", 7},
+        {"    2     1.000000    nine     0.000000     0.000000     1.000000     0.000000     0.000000     0.000000", 7},
+        {"    2     1.000000    90.000000     0.000000     0.000000     1.000000     0.000000     0.000000     0.0  x", 7},
+    };
+    for (const auto& c : cases) {
+        const auto s = read(std::string(" KPOINTS: Automatic mesh\n\nAutomatic generation of k-mesh.\nSpace group operators:\n") +
+                            " irot  det(A)  alpha  n_x  n_y  n_z  tau_x  tau_y  tau_z\n"
+                            "    1     1.000000     0.000000     1.000000     0.000000     0.000000     0.000000     0.000000"
+                            "     0.000000\n" + c.row + "\n \n");
+        EXPECT_EQ(s.malformed_operator_line, c.line) << c.row;
+        EXPECT_EQ(s.operators.size(), c.line ? 1u : 2u) << c.row;
+    }
 }
 
 TEST(sections, mesh_lines_of_newer_listings) {
@@ -119,8 +145,13 @@ TEST(sections, full_zone_lists_in_both_forms) {
                         "  0.500000  0.500000  0.500000    0.00000000  17 t-inv F\n"
                         " -0.500000 -0.333333 -0.833333    0.00462963  16 t-inv F\n"
                         "  1.000000  0.000000  0.000000    1.00000000   2 t-inv F\n"
+                        "  0.000000 -0.250000  0.000000    0.01562500   2 t-inv F spinflp\n"
+                        "  0.000000 -0.250000  0.000000    0.01562500   2 t-inv F spinflip\n"
                         "\n");
-    ASSERT_EQ(s.zone.size(), 4u);
+    ASSERT_EQ(s.zone.size(), 5u);  // an unknown last token ends the list
+    EXPECT_FALSE(s.zone[3].spin_flip);
+    EXPECT_TRUE(s.zone[4].spin_flip);
+    EXPECT_EQ(s.zone[4].index, 2);
     EXPECT_EQ(s.zone[1].weight, 0.0);
     EXPECT_EQ(s.zone[1].index, 17);
     EXPECT_EQ(s.zone[2].c[2], -0.833333);
@@ -146,6 +177,7 @@ TEST(sections, moments_of_the_input_echo) {
         {"   MAGMOM = 2*1 ! ferromagnetic", true, {1, 1}},
         {"   MAGMOM = 2*x", false, {}},
         {"   MAGMOM = -2*1", false, {}},
+        {"   MAGMOM = 2*1\n   MAGMOM = 3*-1", true, {1, 1}},  // the first is the input's
         {"   MAGMOM = 99999999999*1", false, {}},
     };
     for (const auto& c : cases) {
@@ -156,8 +188,11 @@ TEST(sections, moments_of_the_input_echo) {
             EXPECT_EQ(s.magmom, c.moments) << c.line;
         }
     }
-    // The warning box that names the tag gives no moments.
-    EXPECT_FALSE(read("|     the initial magnetic moment with the MAGMOM tag. Note that a            |\n").magmom_given);
+    // The warning box that names the tag gives no moments, but says what they were.
+    const auto box = read("|     the initial magnetic moment with the MAGMOM tag. Note that a            |\n"
+                          "|     default of 1 will be used for all atoms. This ferromagnetic setup       |\n");
+    EXPECT_FALSE(box.magmom_given);
+    EXPECT_TRUE(box.default_moments);
 }
 
 TEST(sections, the_run_after_its_dimension_line) {
@@ -194,13 +229,42 @@ TEST(sections, the_run_after_its_dimension_line) {
     EXPECT_EQ(s.ispin, 2);  // the run's own, not the input echo's
     EXPECT_FALSE(s.noncollinear);
     EXPECT_TRUE(s.spin_orbit);
-    ASSERT_TRUE(s.lattice);  // not the primitive cell printed before the dimension line
-    EXPECT_EQ(s.direct[1][1], 4.192);
-    EXPECT_EQ(s.reciprocal[2][2], 0.238549618);
     ASSERT_EQ(s.kpoints.size(), 2u);  // not the Cartesian list
     EXPECT_EQ(s.kpoints[1].c[0], 0.06666667);
     ASSERT_EQ(s.positions.size(), 3u);  // not the Cartesian positions
     EXPECT_EQ(s.positions[2][1], 0.25);
+}
+
+}  // namespace
+
+namespace {
+
+// The first table of moments after the band energies: the last column of each ion's row.
+TEST(sections, moments_the_run_printed) {
+    const std::string head = " magnetization (x)\n \n# of ion       s       p       d       tot\n"
+                             "------------------------------------------\n";
+    const struct {
+        const char* name;
+        std::string table;
+        bool read;
+        std::vector<double> moments;
+    } cases[] = {
+        {"s p d tot", head + "    1       -0.002  -0.030   0.000  -0.031\n    2        0.020   0.053   3.667   3.740\n"
+                             "--------------------------------------------------\ntot   0.0 0.0 0.0 3.7\n",
+         true, {-0.031, 3.74}},
+        {"s p d f tot", head + "    1  0.1 0.1 0.1 0.1 -2.5\n---------\n", true, {-2.5}},
+        {"a row out of order", head + "    2  0.1 0.1 0.1 -2.5\n---------\n", false, {}},
+        {"cut short", head + "    1  0.1 0.1 0.1 -2.5\n", false, {}},
+    };
+    for (const auto& c : cases) {
+        bandcut::mesh_sections m;
+        bandcut::magnetization_reader r(m);
+        std::istringstream lines("text before it\n" + c.table + " magnetization (x)\n" + head + "    1 9 9 9 9\n---\n");
+        for (std::string line; std::getline(lines, line);) r.see(line);
+        EXPECT_EQ(m.magnetization_read, c.read) << c.name;
+        EXPECT_EQ(m.magnetization, c.moments) << c.name;
+        EXPECT_TRUE(r.done() || !c.read) << c.name;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,174 @@
+#include "account.hpp"
+
+#include <cstdio>
+
+namespace bandcut {
+
+namespace {
+
+void add(account& said, message::kind what, std::string text) { said.push_back({what, std::move(text), 0}); }
+void note(account& said, const std::string& text) { add(said, message::kind::note, "bandcut: note: " + text); }
+void warn(account& said, const std::string& text) { add(said, message::kind::warning, "bandcut: warning: " + text); }
+
+std::string grid_text(const grid& g) {
+    return std::to_string(g.nkx) + " x " + std::to_string(g.nky) + " x " + std::to_string(g.nkz);
+}
+
+double wide(float v) { return static_cast<double>(v); }
+
+void echo_vector(account& said, char letter, std::size_t i, const vec3& v) {
+    char line[200];
+    std::snprintf(line, sizeof line, "%c%zu: %f %f %f ", letter, i + 1, wide(v[0]), wide(v[1]), wide(v[2]));
+    add(said, message::kind::echo, line);
+}
+
+// The FS.bsxf the viewer draws puts its first point at the zone centre.
+void warn_shift(account& said, const std::array<double, 3>& shift) {
+    if (shift == std::array<double, 3>{}) return;
+    char line[240];
+    std::snprintf(line, sizeof line,
+                  "the grid is shifted off the zone centre by %.4f %.4f %.4f steps along b1 b2 b3; FS.bsxf puts its first "
+                  "point at 0 0 0, so the surface is drawn shifted by as much",
+                  shift[0], shift[1], shift[2]);
+    warn(said, line);
+}
+
+// "k-point" or "k-points", as n asks.
+const char* kpoint_word(std::int64_t n) { return n == 1 ? "k-point" : "k-points"; }
+std::string kpoints(std::int64_t n) { return std::to_string(n) + " " + kpoint_word(n); }
+
+// "; 72 zero-weight k-points left out", "; the 2 k-points listed after it are not in the file".
+std::string left_out(const grid_map& map) {
+    std::string text;
+    if (map.left_out > 0)
+        text += "; " + std::to_string(map.left_out) + " zero-weight " + kpoint_word(map.left_out) + " left out";
+    if (map.beyond > 0)
+        text += "; the " + kpoints(map.beyond) + " listed after it " + (map.beyond == 1 ? "is" : "are") + " not in the file";
+    return text;
+}
+
+// "(24 rotations with time reversal, from the crystal structure; moments from MAGMOM: 2 of
+// the rotations reverse them, swapping the spin components)"
+std::string how_unfolded(const unfolding& u) {
+    std::string how = std::to_string(u.rotations) + " rotations" + (u.time_reversal ? " with time reversal" : "") +
+                      ", from " + u.source;
+    if (*u.moments == '\0') return how;
+    how += std::string("; moments from ") + u.moments;
+    if (u.reversing > 0)
+        how += ": " + std::to_string(u.reversing) + " of the rotations reverse them, swapping the spin components";
+    else if (u.left_out > 0)
+        how += ": only the rotations that keep them, as the calculation used (the " + std::to_string(u.left_out) +
+               " that reverse them left out)";
+    else
+        how += ", kept by every rotation";
+    return how;
+}
+
+void warn_listing_order(account& said, const listing& bands, const grid& g, const grid_map& map) {
+    const placement& p = map.placed;
+    const vec3& c = bands.kpoint[static_cast<std::size_t>(p.k)];
+    char head[160];
+    std::snprintf(head, sizeof head, "k-point %lld (%.4f %.4f %.4f) %s: ", static_cast<long long>(p.k + 1), wide(c[0]),
+                  wide(c[1]), wide(c[2]), p.why.c_str());
+    warn(said, head + ("the listing does not hold the full " + grid_text(g)) + " grid; " + map.not_unfolded +
+                   "; values are written in listing order" + left_out(map));
+}
+
+// "names a band list": "band 7", "bands 7 and 8", "bands 7, 8 and 9", and the bands of
+// spin component 2 said so.
+std::string band_list(const std::vector<std::int64_t>& bands, std::int64_t nbands) {
+    std::string parts[2];
+    std::size_t counts[2] = {0, 0};
+    for (const auto b : bands) ++counts[b >= nbands];
+    for (int s = 0; s < 2; ++s) {
+        std::size_t i = 0;
+        for (const auto b : bands) {
+            if ((b >= nbands) != (s == 1)) continue;
+            const std::string number = std::to_string(b - s * nbands + 1);
+            parts[s] += i == 0 ? (counts[s] > 1 ? "bands " : "band ") + number
+                               : (i + 1 == counts[s] ? " and " : ", ") + number;
+            ++i;
+        }
+        if (s == 1 && counts[1] > 0) parts[1] += " of spin component 2";
+    }
+    if (parts[0].empty()) return parts[1];
+    return parts[1].empty() ? parts[0] : parts[0] + ", and " + parts[1];
+}
+
+}  // namespace
+
+void echo_listing(account& said, const listing& bands, float ef) {
+    using stage = listing::stage;
+    if (bands.reached < stage::dimension_line) return;
+    add(said, message::kind::echo, "str=" + bands.dimension_line);
+    if (bands.reached < stage::counts) return;
+    add(said, message::kind::echo, "NKPTS: " + std::to_string(bands.nkpts) + ", NBANDS: " + std::to_string(bands.nbands));
+    if (bands.reached < stage::lattice) return;
+    for (std::size_t i = 0; i < 3; ++i) echo_vector(said, 'A', i, bands.direct[i]);
+    for (std::size_t i = 0; i < 3; ++i) echo_vector(said, 'B', i, bands.reciprocal[i]);
+    if (bands.reached < stage::fermi_marker) return;
+    char line[64];
+    std::snprintf(line, sizeof line, "Ef: %f", wide(ef));
+    add(said, message::kind::echo, line);
+    if (bands.reached < stage::band_energies || bands.nspin != 2) return;
+    add(said, message::kind::echo,
+        "spin component 2: bands " + std::to_string(std::int64_t{bands.nbands} + 1) + " to " +
+            std::to_string(2 * std::int64_t{bands.nbands}));
+}
+
+void refuse(account& said, std::string_view file, long line, const std::string& what) {
+    std::string text(file);
+    text += line > 0 ? ":" + std::to_string(line) + ": " : ": ";
+    said.push_back({message::kind::refusal, text + what, line});
+}
+
+void note_sets(account& said, const listing& bands) {
+    if (bands.sets > 1)
+        note(said, "the listing holds " + std::to_string(bands.sets) +
+                       " sets of band energies, one per ionic step; FS.bsxf holds the first");
+}
+
+void explain_route(account& said, std::string_view file, const listing& bands, const grid& g, const grid_map& map) {
+    switch (map.how) {
+    case grid_map::route::placed:
+        note(said, "placed the " + kpoints(static_cast<std::int64_t>(map.kpoint_at.size())) + " of the full " + grid_text(g) +
+                       " mesh" + left_out(map));
+        warn_shift(said, map.placed.shift);
+        return;
+    case grid_map::route::unfolded:
+        note(said, "unfolded " + std::to_string(map.unfolded->irreducible.size()) + " irreducible k-points onto the " +
+                       grid_text(g) + " grid (" + how_unfolded(*map.unfolded) + ")" + left_out(map));
+        warn_shift(said, map.unfolded->shift);
+        return;
+    case grid_map::route::listing_order:
+        warn_listing_order(said, bands, g, map);
+        return;
+    case grid_map::route::refused:
+        break;
+    }
+    const std::string needs = g.points() == grid::too_many ? "more k-points than 63 bits count"
+                                                           : std::to_string(g.points()) + " k-points";
+    refuse(said, file, bands.counts_line,
+           "the grid " + grid_text(g) + " needs " + needs + " but the listing has " + std::to_string(bands.nkpts) +
+               " (NKPTS); " + map.not_unfolded);
+}
+
+void explain_no_crossing(account& said, const listing& bands, float ef, const band_edges& edges) {
+    char line[200];
+    const auto& below = edges.below;
+    const auto& above = edges.above;
+    if (below && above) {
+        std::snprintf(line, sizeof line, "no band crosses Ef = %f: the bands below end at %f (", wide(ef), wide(below->value));
+        std::string text = line + band_list(below->bands, bands.nbands);
+        std::snprintf(line, sizeof line, "), the bands above begin at %f (", wide(above->value));
+        warn(said, text + line + band_list(above->bands, bands.nbands) + ")");
+    } else if (above) {
+        std::snprintf(line, sizeof line, "all bands lie above Ef = %f: the lowest begins at %f (", wide(ef), wide(above->value));
+        warn(said, line + band_list(above->bands, bands.nbands) + ")");
+    } else if (below) {
+        std::snprintf(line, sizeof line, "all bands lie below Ef = %f: the highest ends at %f (", wide(ef), wide(below->value));
+        warn(said, line + band_list(below->bands, bands.nbands) + ")");
+    }
+}
+
+}  // namespace bandcut

@@ -1,0 +1,46 @@
+// What a run says, in the order it meets the causes: the echo of what it read, notes and
+// warnings, and a refusal when it makes no grid.  Every line bandcut prints is made here,
+// from what the units before it found; the program prints them, the library hands them
+// to its caller.
+#pragma once
+
+#include "grid.hpp"
+#include "listing.hpp"
+#include "route.hpp"
+#include "selection.hpp"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bandcut {
+
+struct message {
+    // echo and refusal go to standard output, note and warning to standard error.
+    enum class kind { echo, note, warning, refusal };
+    kind what;
+    std::string text;  // the line as printed, without its newline
+    long line = 0;     // a refusal about a line of the listing: that line (counting from 1)
+};
+
+using account = std::vector<message>;
+
+// The echo of what the listing gave, as far as the reading got: the dimension line
+// ("str=..."), the counts, the lattice vectors, Ef (the one the run uses), and for a
+// spin-polarised listing read whole where the second component's bands are numbered.
+void echo_listing(account& said, const listing& bands, float ef);
+
+// A refusal about `file`: "OUTCAR:12: what" (line 0: "OUTCAR: what").
+void refuse(account& said, std::string_view file, long line, const std::string& what);
+
+// The note that later sets of band energies are left out.
+void note_sets(account& said, const listing& bands);
+
+// How the grid was made: a note for placement and unfolding (with a warning for a
+// shifted mesh), a warning for listing order; for a refused grid, the refusal.
+void explain_route(account& said, std::string_view file, const listing& bands, const grid& g, const grid_map& map);
+
+// For a file without bands: where the bands lie around Ef.
+void explain_no_crossing(account& said, const listing& bands, float ef, const band_edges& edges);
+
+}  // namespace bandcut

@@ -1,0 +1,81 @@
+#include "cut.hpp"
+
+#include "selection.hpp"
+
+#include <new>
+
+namespace bandcut {
+
+float cut_result::energy(int s, std::int32_t b, std::int64_t n) const {
+    std::int32_t k = kpoint_at.empty() ? static_cast<std::int32_t>(n) : kpoint_at[static_cast<std::size_t>(n)];
+    if (k >= bands.nkpts) {  // reached through an operation that reverses the moments
+        k -= bands.nkpts;
+        s = 1 - s;
+    }
+    return bands.eband[static_cast<std::size_t>(s)][static_cast<std::size_t>(k) * static_cast<std::size_t>(bands.nbands) +
+                                                    static_cast<std::size_t>(b)];
+}
+
+grid_source cut_result::values() const {
+    bool swaps = false;
+    for (const auto k : counted) swaps = swaps || k >= bands.nkpts;
+    return {kpoint_at, swaps};
+}
+
+namespace {
+
+void run(cut_result& r, std::FILE* in, std::string_view name, std::optional<float> ef, const cut_options& options) {
+    const auto failure = read_listing(in, r.bands, options.read);
+    r.ef = ef.value_or(r.bands.efermi);
+    echo_listing(r.said, r.bands, r.ef);
+    if (failure) return refuse(r.said, name, failure->line, failure->what);
+    note_sets(r.said, r.bands);
+    grid_map map = map_grid(r.bands, r.g, r.bands.bytes);
+    explain_route(r.said, name, r.bands, r.g, map);
+    if (map.how == grid_map::route::refused) return;
+    r.how = map.how;
+    r.kpoint_at = std::move(map.kpoint_at);
+    r.counted = std::move(map.counted);
+    r.selected = select_bands(r.bands, r.ef, r.counted);
+    if (r.selected.empty()) explain_no_crossing(r.said, r.bands, r.ef, nearest_band_edges(r.bands, r.ef, r.counted));
+    r.ok = true;
+}
+
+}  // namespace
+
+cut_result cut(std::FILE* in, std::string_view name, const grid& g, std::optional<float> ef, const cut_options& options) {
+    cut_result r;
+    r.g = g;
+    if (g.points() == 0) {
+        r.said.push_back({message::kind::refusal,
+                          "the grid needs at least one point along each axis: " + std::to_string(g.nkx) + " " +
+                              std::to_string(g.nky) + " " + std::to_string(g.nkz),
+                          0});
+        return r;
+    }
+    try {
+        run(r, in, name, ef, options);
+    } catch (const std::bad_alloc&) {
+        r.ok = false;
+        r.said.push_back({message::kind::refusal, "bandcut: out of memory", 0});
+    }
+    return r;
+}
+
+cut_result cut(const std::string& path, const grid& g, std::optional<float> ef, const cut_options& options) {
+    if (g.points() > 0) {
+        std::FILE* in = std::fopen(path.c_str(), "r");
+        if (!in) {
+            cut_result r;
+            r.g = g;
+            r.said.push_back({message::kind::refusal, "cant open " + path, 0});
+            return r;
+        }
+        cut_result r = cut(in, path, g, ef, options);
+        std::fclose(in);
+        return r;
+    }
+    return cut(static_cast<std::FILE*>(nullptr), path, g, ef, options);
+}
+
+}  // namespace bandcut

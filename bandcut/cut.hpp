@@ -1,0 +1,61 @@
+// bandcut as a library: one call reads a listing, maps it onto the grid, chooses the bands
+// that cross Ef and says what it did.  It writes nothing; the program prints the account
+// and writes the file (bandgrid.hpp, outfile.hpp), a caller may do otherwise.
+//
+//   bandcut::cut_result r = bandcut::cut("OUTCAR", {8, 8, 8}, 5.2f);
+//   for (const auto& m : r.said) ...        // the echo, notes, warnings, a refusal
+//   if (r.ok) ... r.energy(spin, band, point) ...
+#pragma once
+
+#include "account.hpp"
+#include "bandgrid.hpp"
+#include "grid.hpp"
+#include "listing.hpp"
+#include "route.hpp"
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bandcut {
+
+struct cut_result {
+    bool ok = false;  // the grid was made; otherwise the last message says why not
+    account said;     // everything the run says, in order
+    listing bands;    // what was read: counts, lattice, band energies (valid when ok)
+    grid g;
+    float ef = 0;     // the Fermi energy the bands were chosen by
+    grid_map::route how = grid_map::route::refused;
+    // For each grid point the listed k-point whose energies it takes, plus NKPTS where its
+    // spin components are swapped; empty: the n-th listed k-point (listing order).
+    std::vector<std::int32_t> kpoint_at;
+    // The entries the file holds (k, or k + NKPTS swapped): what band selection looks at.
+    std::vector<std::int32_t> counted;
+    // The bands that cross ef: s * NBANDS + b, ascending.
+    std::vector<std::int64_t> selected;
+
+    // The energy of band b (from 0) of spin component s at grid point n (from 0, the
+    // third index fastest).  Valid when ok.
+    float energy(int s, std::int32_t b, std::int64_t n) const;
+    // Where the band-grid file's values come from (bandgrid.hpp).
+    grid_source values() const;
+};
+
+struct cut_options {
+    read_options read;
+};
+
+// Reads the listing from `in` (named `name` in messages) and makes the grid `g` of the
+// bands crossing `ef`; with no `ef`, the listing's own Fermi energy (its "E-fermi" line).
+// A grid with no point along some axis is refused before anything is read.  Never
+// throws: running short of memory is a refusal too.
+cut_result cut(std::FILE* in, std::string_view name, const grid& g, std::optional<float> ef,
+               const cut_options& options = {});
+
+// The same on the file at `path`; one that cannot be opened is refused ("cant open OUTCAR").
+cut_result cut(const std::string& path, const grid& g, std::optional<float> ef, const cut_options& options = {});
+
+}  // namespace bandcut

@@ -1,0 +1,93 @@
+// The symmetry operations of a crystal, as they act on k-points and on the two spin
+// components of a collinear magnet.
+//
+// Coordinates: a k-point is written in units of the reciprocal vectors b1, b2, b3, an
+// ion's position in units of the direct vectors a1, a2, a3 (a_i . b_j = 1 if i = j, else
+// 0; the listing prints b without the factor 2 pi).  An operation maps positions as
+// x' = W x + tau, W an integer matrix and tau a fraction of the cell: in Cartesian space
+// it rotates by R = A W A^-1 (A's columns are a1, a2, a3).  On k-points it acts as
+// M = B^-1 R B = (W^-1)^T (B's columns are b1, b2, b3): the inverse transpose, not W
+// itself, as a hexagonal cell shows (its six-fold W is not orthogonal).  The band energy
+// is the same at k and at M k.
+//
+// Magnetic order.  In a collinear spin-polarised calculation without spin-orbit coupling
+// an operation of the structure either keeps every initial moment (ion i's moment is that
+// of the ion it lands on), and then E_s(M k) = E_s(k) for both spin components s; or
+// reverses every moment, and then E_s(M k) = E_s'(k), the two components swapped (an
+// antiferromagnet's operation that carries the up-moment sites onto the down-moment
+// ones); or neither, and it is no symmetry of the calculation.  Zero moments are both
+// kept and reversed.
+//
+// Example: a tetragonal cell with a1 = (4.06, 0, 0), a2 = (0, 4.06, 0), a3 = (0, 0, 5.25);
+// the four-fold rotation about -z (det 1, 90 degrees, axis (0, 0, -1)) acts on k-points as
+// M = ((0, 1, 0), (-1, 0, 0), (0, 0, 1)), row by row.
+//
+// This is the only unit that calls spglib; everything it hands spglib is checked first.
+#pragma once
+
+#include "sections.hpp"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bandcut {
+
+using int3x3 = std::array<std::array<int, 3>, 3>;  // row by row
+
+// x' = W x + tau.
+struct operation {
+    int3x3 w;
+    dvec3 tau;
+};
+
+// An operation as it acts on k-points, and whether it swaps the spin components.
+struct kpoint_operation {
+    int3x3 m;
+    bool swaps = false;
+    friend bool operator==(const kpoint_operation&, const kpoint_operation&) = default;
+    friend auto operator<=>(const kpoint_operation&, const kpoint_operation&) = default;
+};
+
+// One row of the operator table as an operation of the lattice whose direct vectors are
+// the rows of `direct`; empty when an entry of W lies more than 1e-3 from an integer (the
+// wrong lattice, or a misread row).
+std::optional<operation> table_operation(const operator_row& row, const std::array<dvec3, 3>& direct);
+
+// (W^-1)^T for an integer W of determinant +-1: the operation on k-points of the
+// operation W on positions.
+int3x3 kpoint_action(const int3x3& w);
+
+// The crystal structure as the listing prints it after its dimension line.
+struct structure {
+    std::array<dvec3, 3> direct{};  // a1, a2, a3, Cartesian A, one per row
+    std::vector<dvec3> positions;   // fractional (direct) coordinates
+    std::vector<int> types;         // species of each ion, counting from 1
+};
+
+// Why the structure cannot be searched for symmetry (empty when it can): a lattice that
+// is not finite, spans no volume or has a length outside 0.1 A to 10^4 A; a position
+// that is not finite; two ions of one species on one site.  `listing_bytes` bounds the
+// work: a search over n ions costs about n^2, and more than twice the listing's bytes is
+// refused, so that no listing takes more than its size warrants.
+std::string structure_fault(const structure& s, std::uint64_t listing_bytes);
+
+// Every operation of the structure (each rotation once per pure translation of a
+// supercell), found by spglib with a tolerance of 1e-5 A on positions.  The structure
+// must have passed structure_fault.  Empty when spglib finds none.
+std::vector<operation> structure_operations(const structure& s);
+
+// What each operation does to the moments (one per ion; zero moments are both kept and
+// reversed), as k-point operations: (M, no swap) for one that keeps them, (M, swap) for
+// one that reverses them, nothing for one that does neither or maps an ion onto no ion
+// of its species; distinct.  `moments` empty: every operation that maps the structure
+// onto itself keeps them (no magnetic order).  The structure must have passed
+// structure_fault.  Empty, with `beyond_bound` set, when the work would exceed what
+// `listing_bytes` warrants.
+std::vector<kpoint_operation> classify(const std::vector<operation>& ops, const structure& s,
+                                       const std::vector<double>& moments, std::uint64_t listing_bytes,
+                                       bool& beyond_bound);
+
+}  // namespace bandcut
