@@ -118,8 +118,13 @@ void echo_listing(account& said, const listing& bands, float ef) {
 
 void refuse(account& said, std::string_view file, long line, const std::string& what) {
     std::string text(file);
-    text += line > 0 ? ":" + std::to_string(line) + ": " : ": ";
-    said.push_back({message::kind::refusal, text + what, line});
+    if (line > 0) {
+        text += ':';
+        text += std::to_string(line);
+    }
+    text += ": ";
+    text += what;
+    said.push_back({message::kind::refusal, std::move(text), line});
 }
 
 void note_sets(account& said, const listing& bands) {

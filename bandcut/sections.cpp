@@ -3,6 +3,7 @@
 #include "convert.hpp"
 
 #include <cmath>
+#include <limits>
 
 namespace bandcut {
 
@@ -50,9 +51,9 @@ std::optional<bool> logical_after(std::string_view line, std::string_view name) 
 
 // MAGMOM's value in the input's shorthand: "4*3.0 4*-3.0" is 3.0 four times, then -3.0
 // four times.  False when a term is neither a number nor count*number, or a count is
-// negative; a comment ("!", "#") ends the list.  The count is bounded so that a damaged
-// line cannot ask for memory: no cell has a million ions.
-bool expand_magmom(std::string_view text, std::vector<double>& out) {
+// negative; a comment ("!", "#") ends the list.  Nothing is expanded here: a damaged
+// line that claims 10^18 moments costs a run, not memory.
+bool read_magmom(std::string_view text, mesh_sections& s) {
     line_scanner terms(text);
     std::string_view term;
     while (terms.token(term)) {
@@ -61,14 +62,16 @@ bool expand_magmom(std::string_view text, std::vector<double>& out) {
         std::int64_t count = 1;
         if (star != std::string_view::npos) {
             line_scanner n(term.substr(0, star));
-            if (!n.integer(count) || !n.at_end() || count < 0 || count > 1000000) return false;
+            if (!n.integer(count) || !n.at_end() || count < 0) return false;
             term.remove_prefix(star + 1);
         }
         line_scanner value(term);
         double v = 0;
         if (!value.real(v) || !value.at_end()) return false;
-        if (out.size() + static_cast<std::size_t>(count) > 1000000) return false;
-        out.insert(out.end(), static_cast<std::size_t>(count), v);
+        s.magmom.emplace_back(count, v);
+        s.magmom_count = count > std::numeric_limits<std::int64_t>::max() - s.magmom_count
+                             ? std::numeric_limits<std::int64_t>::max()
+                             : s.magmom_count + count;
     }
     return true;
 }
@@ -249,7 +252,7 @@ void section_reader::recognise_input(std::string_view line) {
     } else if (!s_.magmom_given && contains(line, "MAGMOM") && contains(line, "=")) {
         // The first is the input's; the default box names the tag too, without "=".
         s_.magmom_given = true;
-        s_.magmom_readable = expand_magmom(line.substr(line.find('=') + 1), s_.magmom);
+        s_.magmom_readable = read_magmom(line.substr(line.find('=') + 1), s_);
     }
 }
 

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace bandcut {
@@ -71,7 +72,10 @@ struct mesh_sections {
     std::vector<zone_point> zone;
     bool magmom_given = false;
     bool magmom_readable = false;
-    std::vector<double> magmom;    // expanded: one value per count
+    // MAGMOM as the input writes it, "4*3.0 4*-3.0": runs of (count, moment); the moments
+    // they stand for, counted (saturating), are expanded only once checked against the ions.
+    std::vector<std::pair<std::int64_t, double>> magmom;
+    std::int64_t magmom_count = 0;
     bool default_moments = false;  // the box that says every ion starts from a moment of 1
 
     // After the dimension line.

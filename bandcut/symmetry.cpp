@@ -49,7 +49,11 @@ std::vector<double> initial_moments(const mesh_sections& m, std::size_t ions, co
             why = "MAGMOM cannot be read";
             return {};
         }
-        moments = m.magmom;
+        if (m.magmom_count != static_cast<std::int64_t>(ions)) {
+            why = "MAGMOM gives " + std::to_string(m.magmom_count) + " moments for " + std::to_string(ions) + " ions";
+            return {};
+        }
+        for (const auto& [count, value] : m.magmom) moments.insert(moments.end(), static_cast<std::size_t>(count), value);
     } else if (m.default_moments) {
         source = "the default of 1 per ion";
         return std::vector<double>(ions, 1.0);

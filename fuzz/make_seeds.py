@@ -29,10 +29,14 @@ def main():
                            ("grid_first_index_fastest", (2, 3, 2), 0.0)):
         with open(os.path.join(GOLDEN, name, "OUTCAR"), "rb") as f:
             seed(name, grid, ef, f.read())
-    # Reduced meshes: an operator table, the structure with moments, a shifted hexagonal
-    # mesh with its mesh lines, a hybrid run's full-zone list, a band path.
+    # Reduced meshes of each kind: an operator table, the structure with moments, a shifted
+    # hexagonal mesh with its mesh lines, a hybrid run's full-zone list, a band path; magnetic
+    # order from MAGMOM with and without a table, from the table of moments, from the
+    # default box, with a full-zone list marked spinflp.
     with tempfile.TemporaryDirectory() as work:
-        for case in ("tet_table", "tet_structure_spin", "hex_shifted_stars", "hybrid_extras", "band_path"):
+        for case in ("tet_table", "tet_structure_spin", "hex_shifted_stars", "hybrid_extras", "band_path",
+                     "altermagnet_table", "altermagnet_structure", "altermagnet_zone", "afm_zone", "sc_shifted_spin",
+                     "stripes_unprinted"):
             S.write_case(case, os.path.join(work, case))
             n = S.CASES[case]["n"] if case != "band_path" else (1, 1, 2)
             with open(os.path.join(work, case, "reduced", "OUTCAR"), "rb") as f:

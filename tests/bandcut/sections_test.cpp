@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -167,18 +168,22 @@ TEST(sections, full_zone_lists_in_both_forms) {
 }
 
 TEST(sections, moments_of_the_input_echo) {
+    using runs = std::vector<std::pair<std::int64_t, double>>;
+    constexpr std::int64_t most = std::numeric_limits<std::int64_t>::max();
     const struct {
         const char* line;
         bool readable;
-        std::vector<double> moments;
+        runs moments;
+        std::int64_t count;
     } cases[] = {
-        {"   MAGMOM = 4*3.0 4*-3.0", true, {3, 3, 3, 3, -3, -3, -3, -3}},
-        {"   MAGMOM = 1.5 -0.5 2*0", true, {1.5, -0.5, 0, 0}},
-        {"   MAGMOM = 2*1 ! ferromagnetic", true, {1, 1}},
-        {"   MAGMOM = 2*x", false, {}},
-        {"   MAGMOM = -2*1", false, {}},
-        {"   MAGMOM = 2*1\n   MAGMOM = 3*-1", true, {1, 1}},  // the first is the input's
-        {"   MAGMOM = 99999999999*1", false, {}},
+        {"   MAGMOM = 4*3.0 4*-3.0", true, {{4, 3}, {4, -3}}, 8},
+        {"   MAGMOM = 1.5 -0.5 2*0", true, {{1, 1.5}, {1, -0.5}, {2, 0}}, 4},
+        {"   MAGMOM = 2*1 ! ferromagnetic", true, {{2, 1}}, 2},
+        {"   MAGMOM = 2*x", false, {}, 0},
+        {"   MAGMOM = -2*1", false, {}, 0},
+        {"   MAGMOM = 2*1\n   MAGMOM = 3*-1", true, {{2, 1}}, 2},  // the first is the input's
+        {"   MAGMOM = 99999999999*1", true, {{99999999999, 1}}, 99999999999},  // counted, not expanded
+        {"   MAGMOM = 9223372036854775807*1 2*1", true, {{most, 1}, {2, 1}}, most},
     };
     for (const auto& c : cases) {
         const auto s = read(std::string(" INCAR:\n   ISPIN = 2\n") + c.line + "\n");
@@ -186,6 +191,7 @@ TEST(sections, moments_of_the_input_echo) {
         EXPECT_EQ(s.magmom_readable, c.readable) << c.line;
         if (c.readable) {
             EXPECT_EQ(s.magmom, c.moments) << c.line;
+            EXPECT_EQ(s.magmom_count, c.count) << c.line;
         }
     }
     // The warning box that names the tag gives no moments, but says what they were.

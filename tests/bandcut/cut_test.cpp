@@ -1,0 +1,254 @@
+// The one call that runs a cut, in-process: what it says on each route, in order, and how
+// it refuses listings whose symmetry sections are hostile, checked again through the
+// program (which the sanitizer build runs too): the previous FS.bsxf intact, nothing left
+// behind, no crash, no abort.
+#include "cut.hpp"
+#include "run_bandcut.hpp"
+#include "supercell.hpp"
+
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
+
+using bandcut::message;
+using bandcut_test::previous_file;
+using bandcut_test::run_bandcut;
+
+// A CsCl-type crystal (species 1 at the corner, 2 at the centre of a 3 A cube) on a
+// 2 x 2 x 2 mesh reduced to its 4 irreducible k-points (raw weights 1, 3, 3, 1), with its
+// structure after the dimension line; spin-polarised with `magnetic` (moments 2 and 0);
+// with a two-row operator table (the identity and inversion) with `table`.
+std::string cscl(bool magnetic, bool table = false) {
+    std::string t = " INCAR:\n   ISPIN = " + std::string(magnetic ? "2\n   MAGMOM = 1*2.0 1*0.0\n" : "1\n") +
+                    "   ENCUT = 400\n\n POTCAR:    PAW_PBE Xx 01Jan2000\n\n KPOINTS: Automatic mesh\n\n"
+                    "Automatic generation of k-mesh.\n";
+    if (table)
+        t += "Space group operators:\n irot  det(A)  alpha  n_x  n_y  n_z  tau_x  tau_y  tau_z\n"
+             "    1     1.000000     0.000000     1.000000     0.000000     0.000000     0.000000     0.000000     0.000000\n"
+             "    2    -1.000000     0.000000     1.000000     0.000000     0.000000     0.000000     0.000000     0.000000\n"
+             " \n";
+    t += " \n Subroutine IBZKPT returns following result:\n ===========================================\n \n"
+         " Found      4 irreducible k-points:\n \n Following reciprocal coordinates:\n"
+         "            Coordinates               Weight\n"
+         "  0.000000  0.000000  0.000000      1.000000\n  0.500000  0.000000  0.000000      3.000000\n"
+         "  0.500000  0.500000  0.000000      3.000000\n  0.500000  0.500000  0.500000      1.000000\n \n"
+         "------------------------------------------------------------------\n Dimension of arrays:\n"
+         "   k-points           NKPTS =      4   k-points in BZ     NKDIM =      4   number of bands    NBANDS=      2\n"
+         "   number of dos      NEDOS =    301   number of ions     NIONS =      2\n"
+         "   ions per type =               1   1\n Startparameter for this run:\n"
+         "   ISPIN  =      " + std::string(magnetic ? "2" : "1") + "    spin polarized calculation?\n"
+         "      direct lattice vectors                 reciprocal lattice vectors\n"
+         "     3.000000000  0.000000000  0.000000000     0.333333333  0.000000000  0.000000000\n"
+         "     0.000000000  3.000000000  0.000000000     0.000000000  0.333333333  0.000000000\n"
+         "     0.000000000  0.000000000  3.000000000     0.000000000  0.000000000  0.333333333\n\n"
+         " k-points in reciprocal lattice and weights: Automatic generation\n"
+         "   0.00000000  0.00000000  0.00000000       0.125\n   0.50000000  0.00000000  0.00000000       0.375\n"
+         "   0.50000000  0.50000000  0.00000000       0.375\n   0.50000000  0.50000000  0.50000000       0.125\n \n"
+         " position of ions in fractional coordinates (direct lattice) \n"
+         "   0.00000000  0.00000000  0.00000000\n   0.50000000  0.50000000  0.50000000\n \n"
+         " E-fermi :   5.0000     XC(G=0): -10.0000     alpha+bet :-10.0000\n\n\n";
+    const char* coordinates[] = {"0.0000    0.0000    0.0000", "0.5000    0.0000    0.0000", "0.5000    0.5000    0.0000",
+                                 "0.5000    0.5000    0.5000"};
+    for (int s = 0; s < (magnetic ? 2 : 1); ++s) {
+        if (magnetic) t += " spin component " + std::to_string(s + 1) + "\n\n";
+        for (int k = 0; k < 4; ++k) {
+            char block[200];
+            std::snprintf(block, sizeof block,
+                          " k-point     %d :       %s\n  band No.  band energies     occupation \n"
+                          "      1       %.4f      1.00000\n      2       %.4f      0.00000\n\n",
+                          k + 1, coordinates[k], 4.0 + k + 0.5 * s, 7.0 - k + 0.5 * s);
+            t += block;
+        }
+    }
+    return t + "------------------------------------------------------------------\n";
+}
+
+// The line that gave the counts, counting from 1.
+long counts_line(const std::string& text) {
+    long line = 1;
+    for (std::size_t i = 0; i < text.find("NKPTS"); ++i) line += text[i] == '\n';
+    return line;
+}
+
+// The text with its first `from` replaced by `to`: the smallest edit that spoils it.
+std::string edited(std::string text, const std::string& from, const std::string& to) {
+    const auto at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+bandcut::cut_result cut_text(const std::string& text, const bandcut::grid& g, float ef) {
+    std::FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+    auto r = bandcut::cut(in, "OUTCAR", g, ef);
+    std::fclose(in);
+    return r;
+}
+
+// Each route says which made the grid, in the order the run meets the causes: the echo,
+// the route's note or warning, the selection's warning; a refused grid ends with the
+// refusal.
+TEST(cut, the_account_of_each_route) {
+    const std::string full = bandcut_test::listing_text(bandcut_test::mesh(2, 2, 2, 0, [](int i, int j, int k) {
+        return std::vector<double>{4.0 + i + 0.5 * j + 0.25 * k, 9.0};
+    }));
+    const std::string reduced = cscl(false);
+    const std::string echo = "Ef: 5.000000";
+    const struct {
+        const char* name;
+        std::string text;
+        bandcut::grid g;
+        bandcut::grid_map::route how;
+        std::vector<std::pair<message::kind, std::string>> after_echo;  // what follows the Ef line
+    } cases[] = {
+        {"placement", full, {2, 2, 2}, bandcut::grid_map::route::placed,
+         {{message::kind::note, "bandcut: note: placed the 8 k-points of the full 2 x 2 x 2 mesh"}}},
+        {"unfolding", reduced, {2, 2, 2}, bandcut::grid_map::route::unfolded,
+         {{message::kind::note, "bandcut: note: unfolded 4 irreducible k-points onto the 2 x 2 x 2 grid (48 rotations "
+                                "with time reversal, from the crystal structure)"}}},
+        {"listing order", reduced, {1, 1, 4}, bandcut::grid_map::route::listing_order,
+         {{message::kind::warning,
+           "bandcut: warning: k-point 2 (0.5000 0.0000 0.0000) is off the grid: the listing does not hold the full 1 x 1 x "
+           "4 grid; the 4 irreducible k-points do not unfold onto 1 x 1 x 4 (the k-points lie on grids of different shifts "
+           "along b1); they lie on a 2 x 2 x 2 grid; values are written in listing order"}}},
+        {"refusal", reduced, {3, 3, 3}, bandcut::grid_map::route::refused,
+         {{message::kind::refusal, "OUTCAR:" + std::to_string(counts_line(reduced)) + ": the grid 3 x 3 x 3 needs 27 k-points "
+                                   "but the listing has 4 (NKPTS); the 4 irreducible k-points do not unfold onto 3 x 3 x 3 "
+                                   "(the k-points lie on grids of different shifts along b1); they lie on a 2 x 2 x 2 grid"}}},
+    };
+    for (const auto& c : cases) {
+        const auto r = cut_text(c.text, c.g, 5.0f);
+        EXPECT_EQ(r.ok, c.how != bandcut::grid_map::route::refused) << c.name;
+        EXPECT_EQ(r.how, c.how) << c.name;
+        ASSERT_GE(r.said.size(), 9u) << c.name;
+        EXPECT_TRUE(r.said[0].text.starts_with("str=")) << c.name;
+        EXPECT_EQ(r.said[8].text, echo) << c.name;
+        for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(r.said[i].what, message::kind::echo) << c.name << " " << i;
+        std::vector<std::pair<message::kind, std::string>> after;
+        for (std::size_t i = 9; i < r.said.size(); ++i) after.emplace_back(r.said[i].what, r.said[i].text);
+        EXPECT_EQ(after, c.after_echo) << c.name;
+    }
+}
+
+// Hostile edits of the sections the unfolding reads, each the smallest edit of a sound
+// listing: refused with the cause named (the first thing wrong), in-process and by the
+// program, which leaves the previous FS.bsxf as it was and nothing behind.
+TEST(cut, hostile_symmetry_sections_are_refused_with_their_cause) {
+    const std::string a2 = "     0.000000000  3.000000000  0.000000000     0.000000000  0.333333333  0.000000000";
+    const std::string a1 = "     3.000000000  0.000000000  0.000000000     0.333333333";
+    const std::string centre = "   0.50000000  0.50000000  0.50000000\n \n";
+    const std::string per_type = "ions per type =               1   1";
+    const struct {
+        const char* name;
+        bool magnetic, table;
+        std::string from, to;
+        std::string why;  // empty: the listing unfolds
+        bandcut::grid g = {2, 2, 2};
+        std::string from2 = "", to2 = "";  // a second edit
+    } cases[] = {
+        {"sound", false, false, "", "", ""},
+        {"sound, spin-polarised", true, false, "", "", ""},
+        {"a position not a number", false, false, centre, "   0.50000000  nan  0.50000000\n \n",
+         "no unfolding: position 2 of the structure is not a number"},
+        {"a position infinite, spin-polarised", true, false, centre, "   0.50000000  0.50000000  -inf\n \n",
+         "no unfolding: position 2 of the structure is not a number"},
+        {"a lattice entry not a number", false, false, a2, edited(a2, "3.000000000", "nan"),
+         "no unfolding: the lattice vector a2 is not a number"},
+        {"a lattice entry infinite, spin-polarised", true, false, a2, edited(a2, "3.000000000", "inf"),
+         "no unfolding: the lattice vector a2 is not a number"},
+        {"a lattice spanning no volume", false, false, a2, edited(a2, "0.000000000  3.000000000", "3.000000000  0.000000000"),
+         "no unfolding: the lattice vectors span no volume"},
+        {"a lattice length of 1e30 A", false, false, a1, edited(a1, "3.000000000", "1e30"),
+         "no unfolding: the lattice vector a1 is 1e+30 A long"},
+        {"a negative count first", false, false, per_type, "ions per type =              -1   3",
+         "no unfolding: ions per type gives -1 ions of species 1"},
+        {"a count beyond the positions, then a negative one", false, false, per_type,
+         "ions per type =      1000000004 -1000000000", "no unfolding: ions per type counts more ions than the 2 positions"},
+        {"counts near 2^63", false, false, per_type, "ions per type = 9223372036854775807 -9223372036854775806",
+         "no unfolding: ions per type counts more ions than the 2 positions"},
+        {"NIONS beyond the positions", false, false, "NIONS =      2", "NIONS =      3",
+         "no unfolding: the listing prints 2 positions for 3 ions"},
+        {"two ions of one species on one site", false, false, per_type + "\n", "ions per type =               2\n",
+         "no unfolding: ions 1 and 2, both of species 1, sit on one site", {2, 2, 2}, centre,
+         "   0.00000000  0.00000000  0.00000001\n \n"},
+        {"a moment not a number", true, false, "MAGMOM = 1*2.0", "MAGMOM = 1*nan",
+         "no unfolding: moment 1 of MAGMOM is not a number"},
+        {"too few moments", true, false, "MAGMOM = 1*2.0 1*0.0", "MAGMOM = 1*2.0",
+         "no unfolding: MAGMOM gives 1 moments for 2 ions"},
+        {"a moment that is no number", true, false, "MAGMOM = 1*2.0 1*0.0", "MAGMOM = 1*2.0 x",
+         "no unfolding: MAGMOM cannot be read"},
+        {"a million moments claimed", true, false, "MAGMOM = 1*2.0 1*0.0", "MAGMOM = 999999*2.0",
+         "no unfolding: MAGMOM gives 999999 moments for 2 ions"},
+        {"no moments at all", true, false, "   MAGMOM = 1*2.0 1*0.0\n", "",
+         "no unfolding: the listing does not say which moments its spin-polarised run started from (no MAGMOM, no "
+         "table of moments)"},
+        {"a damaged row of the operator table", false, true, "0.000000     1.000000     0.000000     0.000000     0.000000"
+                                                             "     0.000000     0.000000\n \n",
+         "0.000000     1.000000     0.000000     0.000000     0.000000     0.000000\n \n",
+         "no unfolding: line 13 of the operator table is no row of nine numbers"},
+        {"a grid beyond 63 bits", false, false, "", "",
+         "the 4 irreducible k-points do not unfold onto 2147483647 x 2147483647 x 2147483647 (the grid has more points "
+         "than 4 irreducible k-points reach with 48 rotations); they lie on a 2 x 2 x 2 grid",
+         {2147483647, 2147483647, 2147483647}},
+    };
+    for (const auto& c : cases) {
+        std::string text = c.from.empty() ? cscl(c.magnetic, c.table) : edited(cscl(c.magnetic, c.table), c.from, c.to);
+        if (!c.from2.empty()) text = edited(text, c.from2, c.to2);
+        const auto r = cut_text(text, c.g, 5.5f);
+        const auto n = [&](std::int32_t x) { return std::to_string(x); };
+        const std::string points = c.g.nkx == 2 ? "8 k-points" : "more k-points than 63 bits count";
+        const std::string refusal = "OUTCAR:" + std::to_string(counts_line(text)) + ": the grid " + n(c.g.nkx) + " x " +
+                                    n(c.g.nky) + " x " + n(c.g.nkz) + " needs " + points +
+                                    " but the listing has 4 (NKPTS); " + c.why;
+        EXPECT_EQ(r.ok, c.why.empty()) << c.name;
+        EXPECT_EQ(r.said.back().text, c.why.empty() ? r.said.back().text : refusal) << c.name;
+        const auto p = run_bandcut({n(c.g.nkx), n(c.g.nky), n(c.g.nkz), "5.5"}, text);
+        EXPECT_EQ(p.status, c.why.empty() ? 0 : 1) << c.name << "\n" << p.out << p.err;
+        if (!c.why.empty()) {
+            EXPECT_TRUE(p.out.ends_with(refusal + "\n")) << c.name << "\n" << p.out;
+            EXPECT_EQ(p.fs, previous_file) << c.name;
+        }
+        EXPECT_TRUE(p.left.empty()) << c.name;
+        // With little memory to spare, the same line: no refusal may need more memory
+        // than the listing's own tables.  (The sanitizers' own memory does not allow it.)
+        if (!sanitized) {
+            const auto limited = run_bandcut({n(c.g.nkx), n(c.g.nky), n(c.g.nkz), "5.5"}, text, [] {
+                const rlimit data{6 << 20, 6 << 20};
+                setrlimit(RLIMIT_DATA, &data);
+            });
+            EXPECT_EQ(limited.status, p.status) << c.name << "\n" << limited.out;
+            EXPECT_EQ(limited.out, p.out) << c.name;
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A supercell of 864 ions with moments, in a listing large enough to warrant the search:
+// the run ends with a sane status (the time it takes is the benchmark's business; ctest's
+// limit on the test is the bound on it).
+TEST(cut, a_supercell_of_hundreds_of_ions_ends_sanely) {
+    const std::string text = bandcut_test::supercell_listing(6, 1500);
+    const auto r = run_bandcut({"2", "2", "2", "-5"}, text);
+    EXPECT_TRUE(r.status == 0 || r.status == 1) << r.status;
+    EXPECT_TRUE(r.status == 0 ? r.err.find("bandcut: note: unfolded") != std::string::npos
+                              : r.out.find("; no unfolding") != std::string::npos ||
+                                    r.out.find("do not unfold onto") != std::string::npos)
+        << r.out << r.err;
+    EXPECT_TRUE(r.left.empty());
+}
+
+}  // namespace
