@@ -1,7 +1,9 @@
 // A file written beside its final name and renamed onto it only when complete and on the
 // disk, so that a failed run (a full disk, an error half-way, a run stopped by SIGTERM,
 // SIGINT or SIGHUP) never leaves the previous file truncated, nor a temporary file
-// behind.  (SIGKILL cannot be caught: its temporary file stays.)
+// behind.  A run ended otherwise (SIGKILL, which cannot be caught; a crash or an abort;
+// a power loss before the rename) leaves the previous file whole, but may leave its
+// temporary file "FS.bsxf.partial-N" beside it.
 #pragma once
 
 #include <cstdio>

@@ -189,6 +189,10 @@ TEST(writer, bands_gathered_in_groups_write_alike) {
     const std::int32_t nkpts = 12, nbands = 5;
     std::vector<float> e(2 * nkpts * nbands);
     for (std::size_t i = 0; i < e.size(); ++i) e[i] = static_cast<float>((i * 7919) % 1000) / 8.0f;
+    // The longest values "%f" prints, so that a block of 50, 51 or 52 bytes has no room,
+    // just room, or room to spare for one.
+    e[0] = -std::numeric_limits<float>::max();
+    e[2 * nbands] = std::numeric_limits<float>::max();
     const auto l = make_listing(nkpts, nbands, e, 2);
     const std::vector<std::int64_t> nstore{0, 2, 3, 6, 9};
     const std::vector<std::int32_t> maps[] = {{}, {11, 3, 5, 0, 7, 1}, {11 + nkpts, 3, 5 + nkpts, 0, 7, 1 + nkpts}};
@@ -213,9 +217,10 @@ TEST(writer, bands_gathered_in_groups_write_alike) {
             }
         }
         const bool swaps = !kpoint_at.empty() && kpoint_at[0] >= nkpts;
-        for (const std::size_t gather : {0u, 1u, 2u * 6 * 4, 12u * 4 * 2 + 3, 16u << 20}) {
+        for (const std::size_t gather : {0u, 1u, 2u * 6 * 4, 12u * 4 * 2 + 3, 16u << 20, 50u, 51u, 52u}) {
+            const std::size_t block = gather >= 50 && gather <= 52 ? gather : std::size_t{1} << 20;
             std::FILE* f = std::tmpfile();
-            ASSERT_TRUE(bandcut::write_bandgrid(f, l, 5.0f, g, nstore, {kpoint_at, swaps}, {std::size_t{1} << 20, gather}));
+            ASSERT_TRUE(bandcut::write_bandgrid(f, l, 5.0f, g, nstore, {kpoint_at, swaps}, {block, gather}));
             std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
             std::rewind(f);
             ASSERT_EQ(std::fread(text.data(), 1, text.size(), f), text.size());
@@ -295,14 +300,18 @@ TEST(writer, random_closed_grids_repeat_their_first_planes) {
 
 // The writer's own check: an unbuffered stream on a full device fails at its first write,
 // which only the writer sees (nothing is left for a final flush to report).
+// Whatever the stream's buffering: a line-buffered stream takes a failed write whole and
+// only sets its error flag, which the writer must read.
 TEST(writer, reports_a_failed_write) {
     const auto l = make_listing(1, 1, {0});
-    std::FILE* full = std::fopen("/dev/full", "w");
-    ASSERT_NE(full, nullptr);
-    std::setvbuf(full, nullptr, _IONBF, 0);
     const std::vector<std::int64_t> nstore{0};
-    EXPECT_FALSE(bandcut::write_bandgrid(full, l, 0.0f, {1, 1, 1}, nstore, {}));
-    std::fclose(full);
+    for (const int mode : {_IONBF, _IOLBF, _IOFBF}) {
+        std::FILE* full = std::fopen("/dev/full", "w");
+        ASSERT_NE(full, nullptr);
+        std::setvbuf(full, nullptr, mode, mode == _IONBF ? 0 : 64);
+        EXPECT_FALSE(bandcut::write_bandgrid(full, l, 0.0f, {1, 1, 1}, nstore, {}, {16})) << mode;
+        std::fclose(full);
+    }
 }
 
 // After the first failed write nothing more is formatted or written: a huge grid on a

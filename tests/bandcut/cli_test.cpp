@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,6 +50,12 @@ TEST(cli, arguments_say_how_they_were_read) {
         {"no number at all", {"2", "2", "2", ""}, 0,
          "bandcut: warning: Ef \"\" was read as 0.000000 (it holds no number)\n" + placed +
          "bandcut: warning: all bands lie above Ef = 0.000000: the lowest begins at 4.000000 (band 1)\n"},
+        {"an emoji after a number: quoted whole", {"2", "2", "2", "5\xF0\x9F\x98\x80"}, 0,
+         "bandcut: warning: Ef \"5\xF0\x9F\x98\x80\" was read as 5.000000 (the text from \"\xF0\x9F\x98\x80\" on is not "
+         "part of a number)\n" + placed},
+        {"Ef overflows double precision", {"2", "2", "2", "1e400"}, 0,
+         "bandcut: warning: Ef \"1e400\" was read as inf (too large for single precision)\n" + placed +
+             "bandcut: warning: all bands lie below Ef = inf: the highest ends at 9.000000 (band 2)\n"},
         {"Ef overflows single precision", {"2", "2", "2", "1e40"}, 0,
          "bandcut: warning: Ef \"1e40\" was read as inf (too large for single precision)\n" + placed +
          "bandcut: warning: all bands lie below Ef = inf: the highest ends at 9.000000 (band 2)\n"},
@@ -263,8 +270,12 @@ TEST(cli, hostile_listings_leave_everything_as_it_was) {
         std::string outcar;
         std::string last_line;  // of standard output
         std::string out_holds = "";
+        bool folder = false;  // OUTCAR is a folder
     } cases[] = {
         {"a listing cut inside its last energy", cut, "OUTCAR:51: the listing ends inside k-point block 8 of 8"},
+        // A failure that concerns no line of the listing names the file alone.
+        {"an empty file", "", "OUTCAR: no line holding \"NKPTS\""},
+        {"a folder named OUTCAR", "", "OUTCAR: a read error", "", true},
         {"ISPIN = 2, cut before the second component", spin(""),
          "OUTCAR:52: the listing ends before spin component 2 (ISPIN = 2)"},
         {"NKPTS 0 and 2e9 bands", dims + "0   number of bands    NBANDS= 2000000000\n" + lattice + " E-fermi : 0\n\n\n",
@@ -280,7 +291,8 @@ TEST(cli, hostile_listings_leave_everything_as_it_was) {
          "OUTCAR:52: the listing ends before k-point block 9 of 2000000000"},
     };
     for (const auto& c : cases) {
-        const auto r = run_bandcut({"2", "2", "2", "5.2"}, c.outcar);
+        const auto r = c.folder ? run_bandcut({"2", "2", "2", "5.2"}, std::nullopt, [] { mkdir("OUTCAR", 0755); })
+                                : run_bandcut({"2", "2", "2", "5.2"}, c.outcar);
         EXPECT_EQ(r.status, 1) << c.name;
         const auto last = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
         EXPECT_EQ(last, c.last_line + "\n") << c.name;

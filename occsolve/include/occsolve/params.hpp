@@ -16,8 +16,10 @@ namespace occsolve::params {
 
 inline constexpr double kB = 8.6174103e-5;  // Boltzmann constant, eV/K
 
-// Beyond |reduced energy| = 40 a state counts as exactly empty (above) or full (below):
-// exp(40) exceeds 2^53, so the occupation there is beyond double precision anyway.
+// Beyond |reduced energy| = 40 a state counts as exactly empty (above) or full (below).
+// Its true occupation lies within g e^-40 (about 4e-18 g) of that: below the spacing of
+// doubles near g on the full side; on the empty side a small number the cut drops, the
+// same for every count, so that the counts stay the documented ones.
 inline constexpr double cutoff = 40.0;
 
 // getef stops at the first trial level whose electron count is within this many
