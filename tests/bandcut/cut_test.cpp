@@ -149,6 +149,9 @@ TEST(cut, hostile_symmetry_sections_are_refused_with_their_cause) {
     const std::string a1 = "     3.000000000  0.000000000  0.000000000     0.333333333";
     const std::string centre = "   0.50000000  0.50000000  0.50000000\n \n";
     const std::string per_type = "ions per type =               1   1";
+    // 150 more ions of species 1 on a line: 152^2 is more than twice the listing's bytes.
+    std::string many_ions = "ions per type =             151   1\n";
+    for (int i = 1; i <= 150; ++i) many_ions += "   position " + std::to_string(i) + "\n";
     const struct {
         const char* name;
         bool magnetic, table;
@@ -197,14 +200,28 @@ TEST(cut, hostile_symmetry_sections_are_refused_with_their_cause) {
                                                              "     0.000000     0.000000\n \n",
          "0.000000     1.000000     0.000000     0.000000     0.000000     0.000000\n \n",
          "no unfolding: line 13 of the operator table is no row of nine numbers"},
+        {"more ions than the listing warrants a search over", false, false, per_type + "\n", many_ions, "", {2, 2, 2},
+         "NIONS =      2", "NIONS =    152"},
         {"a grid beyond 63 bits", false, false, "", "",
          "the 4 irreducible k-points do not unfold onto 2147483647 x 2147483647 x 2147483647 (the grid has more points "
          "than 4 irreducible k-points reach with 48 rotations); they lie on a 2 x 2 x 2 grid",
          {2147483647, 2147483647, 2147483647}},
     };
-    for (const auto& c : cases) {
+    for (auto c : cases) {
         std::string text = c.from.empty() ? cscl(c.magnetic, c.table) : edited(cscl(c.magnetic, c.table), c.from, c.to);
         if (!c.from2.empty()) text = edited(text, c.from2, c.to2);
+        if (c.to == many_ions) {  // the positions: the first ion's, again a little further along a1 each
+            std::string positions;
+            for (int i = 1; i <= 150; ++i) {
+                char p[64];
+                std::snprintf(p, sizeof p, "   %.8f  0.00000000  0.00000000\n", 0.001 * i);
+                positions += p;
+            }
+            for (int i = 1; i <= 150; ++i) text = edited(text, "   position " + std::to_string(i) + "\n", "");
+            text = edited(text, "   0.00000000  0.00000000  0.00000000\n   0.5", "   0.00000000  0.00000000  0.00000000\n" + positions + "   0.5");
+            c.why = "no unfolding: a symmetry search over 152 ions is more work than a listing of " + std::to_string(text.size()) +
+                    " bytes warrants";
+        }
         const auto r = cut_text(text, c.g, 5.5f);
         const auto n = [&](std::int32_t x) { return std::to_string(x); };
         const std::string points = c.g.nkx == 2 ? "8 k-points" : "more k-points than 63 bits count";

@@ -185,6 +185,10 @@ TEST(listing, failures_name_the_line) {
         {"NBANDS beyond 32 bits", "NKPTS = 2 x x x x NBANDS 2147483648\n", 1,
          "impossible counts NKPTS 2 and NBANDS 2147483648"},
         {"a negative band count", "NKPTS = 2 x x x x NBANDS -2\n", 1, "impossible counts NKPTS 2 and NBANDS -2"},
+        {"quasiparticle tables", historic_dims + lattice + fermi + "\n\n k-point 1 : 0 0 0\n  band No.  KS-energies  QP-energies"
+                                 "   sigma(KS)   V_xc(KS)     V^pw_x(r,r')   Z            occupation\n\n"
+                                 "      1     -10.6914     -11.5224     -13.1578     -12.2189     -17.0452       0.8845       2.0000\n",
+         10, "the listing holds quasiparticle tables (KS-energies, QP-energies), not band energies"},
         {"NBANDS far beyond 64 bits", "NKPTS = 2 x x x x NBANDS 99999999999999999999999\n", 1,
          "impossible counts NKPTS 2 and NBANDS 9223372036854775807"},
         // A file cut at its end, mid-line, inside the blocks.

@@ -77,6 +77,11 @@ def main():
     status, out, err, unfolded = run(bandcut, reduced, [str(x) for x in n] + [EF])
     if status != 0 or unfolded is None:
         fail(f"wedge: status {status}\n{out}{err}")
+    if "placed" in c:  # the reduced listing holds the full mesh
+        if err.splitlines()[:1] != [c["placed"]] or unfolded != full:
+            fail(f"expected the note\n  {c['placed']}\nand the full mesh's file, but standard error holds\n{err}")
+        print("ok:", c["placed"])
+        return
     crystal = S.CRYSTALS[c["crystal"]]
     source = "the operator table" if c.get("table") else "the crystal structure"
     reversal = "" if c.get("spin_orbit") or c.get("noncollinear") else " with time reversal"

@@ -545,6 +545,11 @@ CASES = {
                            note="; moments from MAGMOM: only the rotations that keep them, as the calculation used "
                                 "(the 8 that reverse them left out)"),
     "hybrid_extras": dict(crystal="sc", n=(4, 4, 4), hybrid=True, tail="; 3 zero-weight k-points left out"),
+    # A hybrid run on the full mesh, a band path appended: placed, the path left out of the
+    # grid and of the band selection (its band 1 would cross Ef).
+    "hybrid_full_mesh": dict(crystal="sc", n=(4, 4, 4), hybrid=True, full_mesh=True,
+                             placed="bandcut: note: placed the 64 k-points of the full 4 x 4 x 4 mesh; 3 zero-weight "
+                                    "k-points left out"),
     "printed_weights_only": dict(crystal="hex", n=(6, 6, 4), printed_only=True),
     "triclinic_table": dict(crystal="triclinic", n=(5, 5, 5), table=T, found=1),
     "slab": dict(crystal="slab", n=(4, 4, 1), table=T, found=16),
@@ -713,6 +718,10 @@ def write_case(name, folder):
                    weights=[1] * len(points), irreducible=[(k, 1) for k in points])
     write(folder, "full", full)
 
+    if c.get("full_mesh"):  # every grid point listed, naming itself
+        reps = [(j, [j], 1) for j in range(len(points))]
+        owner, swapped = list(range(len(points))), [False] * len(points)
+        rep_energies = [[full_blocks[s][j][1] for j in range(len(points))] for s in range(spin)]
     listed = [points[j] for (j, _, _) in reps]
     raw = [len(members) if not c.get("stars") else star for (_, members, star) in reps]
     if c.get("swap_weights"):
