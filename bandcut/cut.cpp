@@ -28,7 +28,10 @@ void run(cut_result& r, std::FILE* in, std::string_view name, std::optional<floa
     const auto failure = read_listing(in, r.bands, options.read);
     r.ef = ef.value_or(r.bands.efermi);
     echo_listing(r.said, r.bands, r.ef);
-    if (failure) return refuse(r.said, name, failure->line, failure->what);
+    if (failure) {
+        r.unreadable = failure->unreadable;
+        return refuse(r.said, name, failure->line, failure->what);
+    }
     note_sets(r.said, r.bands);
     grid_map map = map_grid(r.bands, r.g, r.bands.bytes);
     explain_route(r.said, name, r.bands, r.g, map);
@@ -68,6 +71,7 @@ cut_result cut(const std::string& path, const grid& g, std::optional<float> ef, 
         if (!in) {
             cut_result r;
             r.g = g;
+            r.unreadable = true;
             r.said.push_back({message::kind::refusal, "cant open " + path, 0});
             return r;
         }

@@ -23,7 +23,8 @@
 namespace bandcut {
 
 struct cut_result {
-    bool ok = false;  // the grid was made; otherwise the last message says why not
+    bool ok = false;           // the grid was made; otherwise the last message says why not
+    bool unreadable = false;   // not made because the file could not be opened or read
     account said;     // everything the run says, in order
     listing bands;    // what was read: counts, lattice, band energies (valid when ok)
     grid g;

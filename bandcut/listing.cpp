@@ -169,14 +169,15 @@ public:
 
 private:
     read_failure fail(std::string what) const { return {lines_.number(), std::move(what)}; }
+    read_failure unreadable() const { return {lines_.number(), lines_.trouble(), true}; }
 
     read_failure missing(std::string_view marker) const {
-        if (lines_.trouble()) return fail(lines_.trouble());
+        if (lines_.trouble()) return unreadable();
         return fail("no line holding \"" + std::string(marker) + "\"");
     }
 
     std::optional<read_failure> ended(const std::string& where) const {
-        if (lines_.trouble()) return fail(lines_.trouble());
+        if (lines_.trouble()) return unreadable();
         return fail("the listing ends " + where);
     }
 
@@ -262,7 +263,7 @@ private:
             out_.nspin = 2;
             return blocks(1);
         }
-        if (lines_.trouble()) return fail(lines_.trouble());
+        if (lines_.trouble()) return unreadable();
         if (ispin == 2)
             return fail(line_.empty() && !lines_.unterminated() ? "the listing ends before spin component 2 (ISPIN = 2)"
                                                                 : "spin component 2 should begin here (ISPIN = 2)");
@@ -283,7 +284,7 @@ private:
             }
         }
         out_.sets = 1 + marker + lines_.count_in_rest("E-fermi");
-        if (lines_.trouble()) return fail(lines_.trouble());
+        if (lines_.trouble()) return unreadable();
         return std::nullopt;
     }
 

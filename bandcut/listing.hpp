@@ -87,6 +87,7 @@ struct listing {
 struct read_failure {
     long line;
     std::string what;
+    bool unreadable = false;  // the file itself failed (a read error, a folder of that name), not its text
 };
 
 struct read_options {

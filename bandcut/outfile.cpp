@@ -64,8 +64,8 @@ std::string folder_of(const std::string& path) {
 
 }  // namespace
 
-replacement_file::replacement_file(std::string name, std::function<std::string()> suffix)
-    : name_(std::move(name)), suffix_(std::move(suffix)) {
+replacement_file::replacement_file(std::string name, std::function<std::string()> suffix, bool on_signals)
+    : name_(std::move(name)), suffix_(std::move(suffix)), on_signals_(on_signals) {
     if (!suffix_) suffix_ = [] {
         static std::random_device entropy;
         return std::to_string(entropy() % 1000000000u);
@@ -83,7 +83,7 @@ bool replacement_file::open() {
         if (temporary_.size() >= sizeof pending) break;
         stream_ = std::fopen(temporary_.c_str(), "wx");
         if (stream_) {
-            arm(temporary_);
+            if (on_signals_) arm(temporary_);
             return true;
         }
     }

@@ -16,7 +16,11 @@ class replacement_file {
 public:
     // `suffix` makes the temporary file's name, name + ".partial-" + suffix(), tried anew
     // when a file of that name exists; a random number unless a test gives its own.
-    explicit replacement_file(std::string name, std::function<std::string()> suffix = {});
+    // `on_signals`: whether SIGTERM, SIGINT and SIGHUP remove the temporary file and end
+    // the run (the program's way); a host with signal handlers of its own (an interpreter
+    // turning SIGINT into an exception) keeps them, and the temporary file goes with this
+    // object however the host unwinds.
+    explicit replacement_file(std::string name, std::function<std::string()> suffix = {}, bool on_signals = true);
     ~replacement_file();  // removes the temporary file unless committed
     replacement_file(const replacement_file&) = delete;
     replacement_file& operator=(const replacement_file&) = delete;
@@ -46,6 +50,7 @@ private:
     std::string temporary_;
     std::FILE* stream_ = nullptr;
     int sync_error_ = 0;
+    bool on_signals_ = true;
 };
 
 }  // namespace bandcut

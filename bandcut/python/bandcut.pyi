@@ -1,0 +1,35 @@
+"""Band energies of a finished calculation over its full k-point grid (see the module's help)."""
+from typing import List, Optional, Sequence, Tuple
+
+import numpy as np
+import numpy.typing as npt
+
+class Cut:
+    """The grid bandcut.read made, and what it said."""
+
+    @property
+    def energies(self) -> npt.NDArray[np.float32]:
+        """(spin components, bands, nkx, nky, nkz), eV: every band of every spin component at every mesh point."""
+    @property
+    def reciprocal(self) -> npt.NDArray[np.float64]:
+        """(3, 3), 1/A without 2 pi: b1, b2, b3 as rows."""
+    @property
+    def efermi(self) -> float:
+        """The listing's own Fermi energy, eV (nan when it prints none)."""
+    @property
+    def ef(self) -> float:
+        """The Fermi energy, eV, the bands were chosen by."""
+    @property
+    def route(self) -> str:
+        """"placed", "unfolded" or "listing order"."""
+    @property
+    def notes(self) -> List[str]:
+        """The lines the program prints for this run, in order."""
+    def bands_crossing(self, ef: Optional[float] = None) -> List[Tuple[int, int]]:
+        """(spin, band) pairs, counting from 0, of the bands that cross ef (eV)."""
+    def write_bandgrid(self, path: str, ef: Optional[float] = None,
+                       bands: Optional[Sequence[Tuple[int, int]]] = None) -> None:
+        """Writes the band-grid file as the program writes it; raises OSError, ValueError."""
+
+def read(path: str = "OUTCAR", mesh: Optional[Tuple[int, int, int]] = None, ef: Optional[float] = None) -> Cut:
+    """Reads the listing and makes the mesh (nkx, nky, nkz); raises ValueError (the listing), OSError (the file)."""

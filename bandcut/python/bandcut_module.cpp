@@ -1,0 +1,186 @@
+// The Python module bandcut: the same one call the program makes (bandcut::cut), its grid
+// as a NumPy array, and the same band-grid file through the same atomic writer.  A thin
+// layer: every decision is the library's.
+#include "bandgrid.hpp"
+#include "cut.hpp"
+#include "outfile.hpp"
+#include "selection.hpp"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace py = pybind11;
+
+namespace {
+
+[[noreturn]] void raise_os_error(const std::string& text) {
+    PyErr_SetString(PyExc_OSError, text.c_str());
+    throw py::error_already_set();
+}
+
+const char* route_name(bandcut::grid_map::route how) {
+    switch (how) {
+    case bandcut::grid_map::route::placed:
+        return "placed";
+    case bandcut::grid_map::route::unfolded:
+        return "unfolded";
+    case bandcut::grid_map::route::listing_order:
+        return "listing order";
+    case bandcut::grid_map::route::refused:
+        break;
+    }
+    return "refused";
+}
+
+// A cut the library made, and its energies as an array once asked for.
+class cut {
+public:
+    explicit cut(bandcut::cut_result r) : r_(std::move(r)) {}
+
+    // (spin components, bands, nkx, nky, nkz), float32: every grid point's energy, each
+    // band of each spin component, as the band-grid file takes them.
+    py::array_t<float> energies() {
+        if (energies_) return *energies_;
+        const auto& b = r_.bands;
+        const auto points = static_cast<std::size_t>(r_.g.points());
+        py::array_t<float> a({static_cast<py::ssize_t>(b.nspin), static_cast<py::ssize_t>(b.nbands),
+                              static_cast<py::ssize_t>(r_.g.nkx), static_cast<py::ssize_t>(r_.g.nky),
+                              static_cast<py::ssize_t>(r_.g.nkz)});
+        float* out = a.mutable_data();
+        {
+            py::gil_scoped_release unlocked;
+            const auto nbands = static_cast<std::size_t>(b.nbands);
+            for (int s = 0; s < b.nspin; ++s)
+                for (std::size_t n = 0; n < points; ++n)
+                    for (std::size_t band = 0; band < nbands; ++band)
+                        out[(static_cast<std::size_t>(s) * nbands + band) * points + n] =
+                            r_.energy(s, static_cast<std::int32_t>(band), static_cast<std::int64_t>(n));
+        }
+        energies_ = a;
+        return a;
+    }
+
+    py::array_t<double> reciprocal() const {
+        py::array_t<double> a({3, 3});
+        for (std::size_t i = 0; i < 3; ++i)
+            for (std::size_t j = 0; j < 3; ++j) a.mutable_at(i, j) = r_.bands.reciprocal_double[i][j];
+        return a;
+    }
+
+    std::vector<std::string> notes() const {
+        std::vector<std::string> lines;
+        for (const auto& m : r_.said) lines.push_back(m.text);
+        return lines;
+    }
+
+    // The bands that cross ef, as (spin, band) from 0.
+    std::vector<std::pair<int, int>> bands_crossing(std::optional<float> ef) const {
+        std::vector<std::pair<int, int>> out;
+        for (const auto j : bandcut::select_bands(r_.bands, ef.value_or(r_.ef), r_.counted))
+            out.emplace_back(static_cast<int>(j / r_.bands.nbands), static_cast<int>(j % r_.bands.nbands));
+        return out;
+    }
+
+    void write_bandgrid(const std::string& path, std::optional<float> ef,
+                        std::optional<std::vector<std::pair<int, int>>> bands) const {
+        const float level = ef.value_or(r_.ef);
+        std::vector<std::int64_t> nstore;
+        for (const auto& [s, b] : bands ? *bands : bands_crossing(level)) {
+            if (s < 0 || s >= r_.bands.nspin || b < 0 || b >= r_.bands.nbands)
+                throw py::value_error("no band " + std::to_string(b) + " of spin component " + std::to_string(s));
+            nstore.push_back(std::int64_t{s} * r_.bands.nbands + b);
+        }
+        // The interpreter keeps its own signal handlers (Ctrl-C is an exception there); the
+        // temporary file goes with `out` however the call ends.
+        bandcut::replacement_file out(path, {}, false);
+        errno = 0;
+        if (!out.open()) raise_os_error("can't create " + path + (errno ? std::string(": ") + std::strerror(errno) : ""));
+        auto outcome = bandcut::replacement_file::outcome::write_failed;
+        {
+            py::gil_scoped_release unlocked;
+            if (bandcut::write_bandgrid(out.stream(), r_.bands, level, r_.g, nstore, r_.values())) outcome = out.commit();
+        }
+        if (outcome == bandcut::replacement_file::outcome::rename_failed) raise_os_error("can't create " + path);
+        if (outcome == bandcut::replacement_file::outcome::write_failed)
+            raise_os_error(path + ": write error (disk full?); the previous file is left as it was");
+    }
+
+    const bandcut::cut_result& result() const { return r_; }
+
+private:
+    bandcut::cut_result r_;
+    std::optional<py::array_t<float>> energies_;
+};
+
+cut read_cut(const std::string& path, std::optional<std::tuple<int, int, int>> mesh, std::optional<float> ef) {
+    if (!mesh) throw py::type_error("read() needs the mesh: read(path, mesh=(nkx, nky, nkz))");
+    const bandcut::grid g{std::get<0>(*mesh), std::get<1>(*mesh), std::get<2>(*mesh)};
+    bandcut::cut_result r;
+    {
+        py::gil_scoped_release unlocked;
+        r = bandcut::cut(path, g, ef);
+    }
+    if (!r.ok) {
+        const std::string& why = r.said.back().text;
+        if (r.unreadable) raise_os_error(why);
+        throw py::value_error(why);
+    }
+    return cut(std::move(r));
+}
+
+}  // namespace
+
+PYBIND11_MODULE(bandcut, m) {
+    m.doc() = R"(Band energies of a finished calculation over its full k-point grid.
+
+bandcut.read(path, mesh) reads the calculation's listing ("OUTCAR"), puts every listed
+k-point's band energies on the nkx x nky x nkz mesh (placed by their coordinates, or
+unfolded from a symmetry-reduced mesh and proved against the listing's weights and
+magnetic order) and returns them as a NumPy array; write_bandgrid writes the band-grid
+file the program bandcut writes.  Energies in eV.)";
+
+    py::class_<cut>(m, "Cut", "The grid bandcut.read made, and what it said.")
+        .def_property_readonly("energies", &cut::energies,
+                               R"(float32 array (spin components, bands, nkx, nky, nkz), eV: the energy of every band of
+every spin component at every point of the mesh, (ix, iy, iz) at k = (ix/nkx, iy/nky,
+iz/nkz) plus the mesh's shift, in units of the reciprocal vectors.  Made on first use.)")
+        .def_property_readonly("reciprocal", &cut::reciprocal,
+                               "float64 array (3, 3), 1/A without 2 pi: the reciprocal vectors b1, b2, b3 as rows.")
+        .def_property_readonly("efermi", [](const cut& c) { return c.result().bands.efermi; },
+                               "The listing's own Fermi energy in eV (its E-fermi line); nan when it prints none.")
+        .def_property_readonly("ef", [](const cut& c) { return c.result().ef; },
+                               "The Fermi energy in eV the bands were chosen by: read's ef, or the listing's.")
+        .def_property_readonly("route", [](const cut& c) { return route_name(c.result().how); },
+                               R"(How the grid was made: "placed" (the listing holds the full mesh), "unfolded" (a
+symmetry-reduced mesh), or "listing order" (neither; the notes say why).)")
+        .def_property_readonly("notes", &cut::notes,
+                               "The lines the program prints for this run, in order: the echo, notes and warnings.")
+        .def("bands_crossing", &cut::bands_crossing, py::arg("ef") = py::none(),
+             R"(The bands whose energies over the grid's k-points lie both below and above ef (eV;
+default: the ef read used), as (spin, band) pairs counting from 0: indices into the
+first two axes of energies.)")
+        .def("write_bandgrid", &cut::write_bandgrid, py::arg("path"), py::arg("ef") = py::none(),
+             py::arg("bands") = py::none(),
+             R"(Writes the band-grid file (the closed grid a Fermi-surface viewer draws) to path, with
+the bands that cross ef (eV; default: the ef read used) or the (spin, band) pairs given,
+byte for byte as the program writes it.  The file is written beside path and renamed
+onto it once whole: an existing file is never left half-written.  Raises OSError when
+the file cannot be written, ValueError for a band that is not there.)");
+
+    m.def("read", &read_cut, py::arg("path") = "OUTCAR", py::arg("mesh") = py::none(), py::arg("ef") = py::none(),
+          R"(Reads the listing at path and makes the mesh (nkx, nky, nkz) of its band energies.
+
+ef (eV) chooses which bands cross for bands_crossing and write_bandgrid; default: the
+listing's own Fermi energy.  Returns a Cut.  Raises ValueError when the listing does not
+give the grid (the message is the program's, naming the listing's line), OSError when
+the file cannot be opened or read.  The interpreter's lock is released while reading.)");
+}

@@ -1,0 +1,36 @@
+#!/usr/bin/env python3
+"""The Fermi level of the bundled metal at 300 K, from Python.
+
+Reads the listing with bandcut (an 8 x 8 x 8 mesh), finds the level that holds the
+listing's electrons at 300 K on the full grid with occsolve, and writes the band-grid
+file of the bands that cross it.
+
+    fermi_level.py [OUTCAR [FS.bsxf]]
+"""
+import os
+import sys
+
+import numpy as np
+
+import bandcut
+import occsolve
+
+listing = sys.argv[1] if len(sys.argv) > 1 else "OUTCAR"
+target = sys.argv[2] if len(sys.argv) > 2 else "FS.bsxf"
+
+cut = bandcut.read(listing, mesh=(8, 8, 8))
+spins, bands = cut.energies.shape[:2]
+print(f"read {listing}: {bands} bands, {spins} spin component(s), {cut.route}; its E-fermi {cut.efermi:.4f} eV")
+
+# occsolve takes (k-points, bands, spins), every grid point a k-point of equal weight.
+energies = np.ascontiguousarray(cut.energies.reshape(spins, bands, -1).transpose(2, 1, 0), dtype=np.float64)
+weights = np.full(energies.shape[0], 1.0 / energies.shape[0])
+# The electrons the listing's own Fermi level holds in the cold limit, per cell.
+electrons = occsolve.electron_count(energies, weights, cut.efermi, 1e-3)
+level, status = occsolve.find_level(energies, weights, electrons, 300.0)
+assert status == occsolve.CONVERGED
+print(f"{electrons:.4f} electrons per cell: Fermi level at 300 K {level:.6f} eV")
+
+os.makedirs(os.path.dirname(os.path.abspath(target)), exist_ok=True)
+cut.write_bandgrid(target, ef=level)
+print(f"wrote {os.path.abspath(target)}: bands {', '.join(str(b + 1) for _, b in cut.bands_crossing(level))} cross it")

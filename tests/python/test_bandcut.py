@@ -1,0 +1,103 @@
+"""The module bandcut against the program: the same grid, the same file, the same words."""
+import os
+import shutil
+import subprocess
+
+import numpy as np
+import pytest
+
+import bandcut
+import symmetric_listings
+from conftest import GOLDEN
+
+
+def run_program(program, folder, mesh, ef):
+    p = subprocess.run([program, *map(str, mesh), repr(ef)], cwd=folder, capture_output=True, text=True, timeout=60)
+    return p.returncode, p.stdout.splitlines(), p.stderr.splitlines()
+
+
+def listing(tmp_path, case):
+    """A folder holding the case's listing: a golden one, or one the generator writes."""
+    folder = tmp_path / "run"
+    folder.mkdir()
+    if case in symmetric_listings.CASES:
+        symmetric_listings.write_case(case, str(tmp_path / "generated"))
+        shutil.copy(tmp_path / "generated" / "reduced" / "OUTCAR", folder / "OUTCAR")
+    else:
+        shutil.copy(os.path.join(GOLDEN, case, "OUTCAR"), folder / "OUTCAR")
+    return folder
+
+
+def bandgrid_values(text):
+    """The band sections of a band-grid file: {band number: [values in file order]}."""
+    bands, current = {}, None
+    for line in text.splitlines():
+        words = line.split()
+        if words[:1] == ["BAND:"]:
+            current = bands.setdefault(int(words[1]), [])
+        elif words[:1] == ["END_BANDGRID_3D"]:
+            current = None
+        elif current is not None:
+            current += words
+    return bands
+
+
+# Placement, a spin-polarised listing, unfolding with spin components swapped, listing order.
+CASES = [("grid_first_index_fastest", (2, 3, 2), 0.0, "placed"),
+         ("spin_polarised", (1, 1, 2), 3.0, "placed"),
+         ("altermagnet_table", (4, 4, 4), 3.0, "unfolded"),
+         ("irreducible_wedge", (2, 3, 2), 0.0, "listing order")]
+
+
+@pytest.mark.parametrize("case, mesh, ef, route", CASES)
+def test_the_grid_and_the_file_are_the_programs(tmp_path, program, case, mesh, ef, route):
+    folder = listing(tmp_path, case)
+    status, out, err = run_program(program, folder, mesh, ef)
+    assert status == 0
+    cut = bandcut.read(str(folder / "OUTCAR"), mesh=mesh, ef=ef)
+    assert cut.route == route
+    assert [l for l in cut.notes if not l.startswith("bandcut:")] == out
+    assert [l for l in cut.notes if l.startswith("bandcut:")] == err
+    # Every value of the program's closed grid is the array's at its mesh point.
+    spins, nbands = cut.energies.shape[:2]
+    assert cut.energies.dtype == np.float32 and cut.energies.shape == (spins, nbands, *mesh)
+    written = bandgrid_values((folder / "FS.bsxf").read_text())
+    assert sorted(written) == [s * nbands + b + 1 for s, b in cut.bands_crossing()]
+    for number, values in written.items():
+        s, b = divmod(number - 1, nbands)
+        grid = cut.energies[s, b]
+        closed = [grid[ix % mesh[0], iy % mesh[1], iz % mesh[2]] for ix in range(mesh[0] + 1)
+                  for iy in range(mesh[1] + 1) for iz in range(mesh[2] + 1)]
+        assert values == ["%f" % v for v in closed]
+    # The module writes the program's file, byte for byte.
+    cut.write_bandgrid(str(tmp_path / "module.bsxf"))
+    assert (tmp_path / "module.bsxf").read_bytes() == (folder / "FS.bsxf").read_bytes()
+    echoed = [[float(x) for x in l.split()[1:]] for l in out if l[:2] in ("B1", "B2", "B3")]
+    assert cut.reciprocal.shape == (3, 3) and np.allclose(cut.reciprocal, echoed, atol=5e-7)
+
+
+@pytest.mark.parametrize("case, mesh", [("truncated_block", (1, 2, 2)), ("grid_too_large", (2, 2, 2)),
+                                        ("band_without_energy", (1, 2, 2)), ("identity_replaced", (5, 5, 5))])
+def test_a_refusal_raises_with_the_programs_words(tmp_path, monkeypatch, program, case, mesh):
+    folder = listing(tmp_path, case)
+    status, out, _ = run_program(program, folder, mesh, 4.25)
+    assert status == 1
+    monkeypatch.chdir(folder)  # the message names the file as it was given
+    with pytest.raises(ValueError) as refused:
+        bandcut.read("OUTCAR", mesh=mesh, ef=4.25)
+    assert str(refused.value) == out[-1]
+
+
+def test_files_that_cannot_be_read_or_written_raise_oserror(tmp_path):
+    with pytest.raises(OSError, match="cant open"):
+        bandcut.read(str(tmp_path / "none"), mesh=(1, 1, 1))
+    with pytest.raises(OSError, match="a read error"):
+        bandcut.read(str(tmp_path), mesh=(1, 1, 1))  # a folder
+    cut = bandcut.read(os.path.join(GOLDEN, "single_point", "OUTCAR"), mesh=(1, 1, 1), ef=10.0)
+    with pytest.raises(OSError):
+        cut.write_bandgrid(str(tmp_path / "no such folder" / "FS.bsxf"))
+    with pytest.raises(ValueError, match="no band 7 of spin component 0"):
+        cut.write_bandgrid(str(tmp_path / "FS.bsxf"), bands=[(0, 7)])
+    with pytest.raises(TypeError):
+        bandcut.read(os.path.join(GOLDEN, "single_point", "OUTCAR"))  # no mesh
+    assert os.listdir(tmp_path) == []  # no temporary file left behind

@@ -1,0 +1,136 @@
+"""The module occsolve against the C interface: the same level, the same status, bit for
+bit; arrays of every shape and layout; several threads at once."""
+import ctypes
+import threading
+import tracemalloc
+
+import numpy as np
+import pytest
+
+import occsolve
+
+
+class Bands(ctypes.Structure):
+    """occsolve_bands of occsolve.h."""
+    _fields_ = [("nspin", ctypes.c_int32), ("nband", ctypes.c_int32), ("nk", ctypes.c_int32),
+                ("extent", ctypes.c_int64 * 3), ("energy", ctypes.POINTER(ctypes.c_double)),
+                ("weight", ctypes.POINTER(ctypes.c_double))]
+
+
+@pytest.fixture(scope="module")
+def c(c_library):
+    lib = ctypes.CDLL(c_library)
+    lib.occsolve_find_level.argtypes = [ctypes.POINTER(Bands), ctypes.c_double, ctypes.c_double,
+                                        ctypes.POINTER(ctypes.c_double), ctypes.POINTER(ctypes.c_double),
+                                        ctypes.POINTER(ctypes.c_double)]
+    lib.occsolve_find_bracket.argtypes = [ctypes.POINTER(Bands), ctypes.c_double, ctypes.POINTER(ctypes.c_double),
+                                          ctypes.POINTER(ctypes.c_double)]
+    for f in (lib.occsolve_fermi, lib.occsolve_dfermi):
+        f.argtypes = [ctypes.c_double, ctypes.c_double, ctypes.c_double, ctypes.c_int32]
+        f.restype = ctypes.c_double
+    return lib
+
+
+def c_search(lib, e, w, electrons, t):
+    """The C interface's bracket and level for e (k-points, bands, spins) and weights w."""
+    nk, nband, nspin = e.shape
+    pointer = ctypes.POINTER(ctypes.c_double)
+    bands = Bands(nspin, nband, nk, (ctypes.c_int64 * 3)(nspin, nband, nk), e.ctypes.data_as(pointer),
+                  w.ctypes.data_as(pointer))
+    lo, hi, level = ctypes.c_double(), ctypes.c_double(), ctypes.c_double()
+    assert lib.occsolve_find_bracket(ctypes.byref(bands), t, ctypes.byref(lo), ctypes.byref(hi)) == occsolve.CONVERGED
+    status = lib.occsolve_find_level(ctypes.byref(bands), t, electrons, ctypes.byref(lo), ctypes.byref(hi),
+                                     ctypes.byref(level))
+    return level.value, status
+
+
+def structure(seed, nk, nband, nspin):
+    rng = np.random.default_rng(seed)
+    e = np.sort(rng.uniform(-10, 15, (nk, nband, nspin)), axis=1)
+    w = rng.uniform(1, 2, nk)
+    return e, w / w.sum()
+
+
+SHAPES = [(40, 60, 2, 300.0), (200, 30, 1, 3000.0), (7, 9, 1, 1e5), (64, 64, 1, 30.0), (33, 65, 2, 1e7)]
+
+
+@pytest.mark.parametrize("nk, nband, nspin, t", SHAPES)
+def test_levels_are_the_c_interfaces_bit_for_bit(c, nk, nband, nspin, t):
+    e, w = structure(nk * nband, nk, nband, nspin)
+    electrons = 0.4 * nband * (2.0 / nspin) * nspin
+    level, status = occsolve.find_level(e, w, electrons, t)
+    assert (level, status) == c_search(c, e, w, electrons, t)
+    assert np.float64(level).tobytes() == np.float64(c_search(c, e, w, electrons, t)[0]).tobytes()
+    assert status == occsolve.CONVERGED
+    assert abs(occsolve.electron_count(e, w, level, t) - electrons) < 1e-8
+
+
+def test_the_occupation_functions_are_the_c_interfaces(c):
+    energies = np.linspace(-1, 1, 41)
+    for t, nspin in ((300.0, 1), (1e4, 2), (5.0, 3)):
+        f = occsolve.fermi(energies, 0.1, t, nspin)
+        d = occsolve.dfermi(energies, 0.1, t, nspin)
+        assert f.shape == d.shape == energies.shape
+        assert list(f) == [c.occsolve_fermi(x, 0.1, t, nspin) for x in energies]
+        assert list(d) == [c.occsolve_dfermi(x, 0.1, t, nspin) for x in energies]
+
+
+# Arrays as callers hold them: converted to C-contiguous float64 (a copy, with the same
+# bits) or refused with a message that says what is wanted.
+def test_arrays_are_converted_or_refused():
+    e, w = structure(1, 30, 12, 2)
+    expected = occsolve.find_level(e, w, 10.0, 300.0)
+    fortran = np.asfortranarray(e)
+    sliced = np.zeros((30, 12, 4))[:, :, ::2]
+    sliced[...] = e
+    as_float32 = e.astype(np.float32)
+    for converted in (fortran, sliced, e.tolist()):
+        assert occsolve.find_level(converted, w, 10.0, 300.0) == expected
+    assert occsolve.find_level(as_float32, w, 10.0, 300.0) == occsolve.find_level(as_float32.astype(np.float64), w,
+                                                                                   10.0, 300.0)
+    one_spin = e[:, :, 0].copy()
+    assert occsolve.find_level(one_spin, w, 10.0, 300.0) == occsolve.find_level(one_spin[:, :, None], w, 10.0, 300.0)
+    refused = [(e[:, 0, 0], w, "shape \\(k-points, bands, spins\\)"), (e[..., None], w, "shape"),
+               (e, w[:-1], "one entry per k-point \\(30\\)"), (e, w[:, None], "one entry per k-point")]
+    for energies, weights, words in refused:
+        with pytest.raises(ValueError, match=words):
+            occsolve.find_level(energies, weights, 10.0, 300.0)
+    with pytest.raises(ValueError, match="cannot use"):
+        occsolve.find_level(e, w, float("nan"), 300.0)
+    with pytest.raises(ValueError, match="no bracket"):
+        occsolve.energy_bracket(e, w, -1.0)
+    level, status = occsolve.find_level(e, w, 10.0, 300.0, bracket=(20.0, 30.0))  # the level lies below it
+    assert status == occsolve.STALLED
+
+
+def test_a_c_contiguous_float64_array_is_not_copied():
+    e, w = structure(2, 2000, 200, 2)  # 6.4 MB
+    tracemalloc.start()
+    occsolve.find_level(e, w, 100.0, 300.0)
+    occsolve.electron_count(e, w, 1.0, 300.0)
+    _, peak = tracemalloc.get_traced_memory()
+    tracemalloc.stop()
+    assert peak < e.nbytes / 10
+    tracemalloc.start()
+    occsolve.electron_count(np.asfortranarray(e), w, 1.0, 300.0)  # the conversion is seen
+    _, peak = tracemalloc.get_traced_memory()
+    tracemalloc.stop()
+    assert peak >= e.nbytes
+
+
+def test_two_threads_at_once_get_their_single_threaded_answers():
+    problems = [structure(seed, 400, 80, 2) for seed in (3, 4)]
+    alone = [occsolve.find_level(e, w, 60.0, 500.0) for e, w in problems]
+    got = [[None] * 5 for _ in problems]
+
+    def search(i):
+        e, w = problems[i]
+        for r in range(5):
+            got[i][r] = occsolve.find_level(e, w, 60.0, 500.0)
+
+    threads = [threading.Thread(target=search, args=(i,)) for i in range(2)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert got == [[a] * 5 for a in alone]
