@@ -50,7 +50,7 @@ Exit status: 0 when FS.bsxf was written, 1 otherwise (the reason on standard out
 // Options are the arguments beginning with "--", wherever they stand, up to a bare "--";
 // everything else is positional and keeps its place (a count may be written "-3").
 struct command_line {
-    enum { run, help, version, unknown } action = run;
+    enum { make_file, show_help, show_version, unknown } action = make_file;
     const char* unknown_option = nullptr;
     std::vector<const char*> positional;
 };
@@ -64,11 +64,11 @@ command_line parse(int argc, char** argv) {
             c.positional.push_back(argv[i]);
         } else if (arg == "--") {
             options = false;
-        } else if (c.action == command_line::run || c.action == command_line::unknown) {
+        } else if (c.action == command_line::make_file || c.action == command_line::unknown) {
             if (arg == "--help") {
-                c.action = command_line::help;
+                c.action = command_line::show_help;
             } else if (arg == "--version") {
-                c.action = command_line::version;
+                c.action = command_line::show_version;
             } else if (!c.unknown_option) {
                 c.action = command_line::unknown;
                 c.unknown_option = argv[i];
@@ -130,17 +130,17 @@ int write(const cut_result& r) {
 int run(int argc, char** argv) {
     const command_line c = parse(argc, argv);
     switch (c.action) {
-    case command_line::help:
+    case command_line::show_help:
         help();
         return 0;
-    case command_line::version:
+    case command_line::show_version:
         std::puts("bandcut " BANDCUT_VERSION);
         return 0;
     case command_line::unknown:
         std::printf("unknown option %s\n", c.unknown_option);
         usage();
         return 1;
-    case command_line::run:
+    case command_line::make_file:
         break;
     }
     if (c.positional.size() < 4) {

@@ -87,9 +87,9 @@ public:
             cells[a][0] = cell_of(x[a] - same_site);
             cells[a][1] = cell_of(x[a] + same_site);
         }
-        for (int i = 0; i < 2; ++i)
-            for (int j = 0; j < 2; ++j)
-                for (int k = 0; k < 2; ++k) {
+        for (std::size_t i = 0; i < 2; ++i)
+            for (std::size_t j = 0; j < 2; ++j)
+                for (std::size_t k = 0; k < 2; ++k) {
                     if ((i && cells[0][1] == cells[0][0]) || (j && cells[1][1] == cells[1][0]) ||
                         (k && cells[2][1] == cells[2][0]))
                         continue;
@@ -220,7 +220,7 @@ std::vector<operation> structure_operations(const structure& s) {
     const int found = spg_get_symmetry(rotations.get(), translations.get(), static_cast<int>(most), lattice,
                                        positions.get(), s.types.data(), static_cast<int>(ions), symprec);
     std::vector<operation> ops;
-    for (int op = 0; op < found; ++op) {
+    for (std::size_t op = 0; op < static_cast<std::size_t>(std::max(found, 0)); ++op) {
         operation o{};
         for (std::size_t i = 0; i < 3; ++i) {
             for (std::size_t j = 0; j < 3; ++j) o.w[i][j] = rotations[op][i][j];

@@ -72,8 +72,8 @@ struct sums {
     // padding lane's term, whatever energy it holds, is multiplied by 0 and adds exactly
     // nothing (a term is finite: 0 < g / (e^x + 1) <= g).  No energy would do instead:
     // an "empty" state far above the level is not empty once kT is several eV.
-    const auto terms = [&](four x, four in, four& t, four& d) {
-        x = (x - level) * inverse;
+    const auto terms = [&](const four& energies, const four& in, four& t, four& d) {
+        four x = (energies - level) * inverse;
         x = x < -50.0 ? -50.0 : x;
         x = x > 50.0 ? 50.0 : x;
         four power;
