@@ -24,14 +24,6 @@ real3x3 columns(const std::array<dvec3, 3>& v) {
     return m;
 }
 
-real3x3 product(const real3x3& a, const real3x3& b) {
-    real3x3 c{};
-    for (std::size_t i = 0; i < 3; ++i)
-        for (std::size_t j = 0; j < 3; ++j)
-            for (std::size_t k = 0; k < 3; ++k) c[i][j] += a[i][k] * b[k][j];
-    return c;
-}
-
 double determinant(const real3x3& m) {
     return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
            m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);

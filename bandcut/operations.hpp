@@ -37,6 +37,16 @@ namespace bandcut {
 
 using int3x3 = std::array<std::array<int, 3>, 3>;  // row by row
 
+// The product a b of two 3 x 3 matrices given row by row.
+template <class T>
+std::array<std::array<T, 3>, 3> product(const std::array<std::array<T, 3>, 3>& a, const std::array<std::array<T, 3>, 3>& b) {
+    std::array<std::array<T, 3>, 3> c{};
+    for (std::size_t i = 0; i < 3; ++i)
+        for (std::size_t j = 0; j < 3; ++j)
+            for (std::size_t k = 0; k < 3; ++k) c[i][j] += a[i][k] * b[k][j];
+    return c;
+}
+
 // x' = W x + tau.
 struct operation {
     int3x3 w;

@@ -144,14 +144,6 @@ int3x3 negated(int3x3 m) {
     return m;
 }
 
-int3x3 product(const int3x3& a, const int3x3& b) {
-    int3x3 c{};
-    for (std::size_t i = 0; i < 3; ++i)
-        for (std::size_t j = 0; j < 3; ++j)
-            for (std::size_t k = 0; k < 3; ++k) c[i][j] += a[i][k] * b[k][j];
-    return c;
-}
-
 // A set of operations to unfold with: the calculation's, with time reversal added, each
 // named for the messages.
 struct operation_set {
