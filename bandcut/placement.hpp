@@ -40,7 +40,6 @@ struct placement {
     std::string why;                 // "is off the grid", "repeats a grid point"
 
     bool placed() const { return !kpoint_at.empty(); }
-    bool shifted() const { return shift[0] != 0 || shift[1] != 0 || shift[2] != 0; }
 };
 
 // Places the first nkx * nky * nkz listed k-points by their coordinates (see above).  The
