@@ -203,7 +203,6 @@ struct star_walk {
     std::vector<unsigned char> reach;   // per grid point: by_keeping | by_reversing
     std::vector<std::int64_t> reached;  // per irreducible point: grid points it owns
     std::vector<std::int64_t> star;     // per irreducible point: distinct images, on the grid or off it
-    std::vector<char> self_reversed;    // per irreducible point: a reversing operation leaves it where it is
     std::int64_t conflicts = 0;         // grid points reached from two irreducible points
 };
 
@@ -213,17 +212,14 @@ star_walk walk(const operation_set& set, const wedge& w, const integer_mesh& mes
     s.reach.assign(static_cast<std::size_t>(size), 0);
     s.reached.assign(w.listed.size(), 0);
     s.star.assign(w.listed.size(), 0);
-    s.self_reversed.assign(w.listed.size(), 0);
     std::vector<char> contested(static_cast<std::size_t>(size), 0);
     std::vector<point3> images;
     for (std::size_t i = 0; i < w.listed.size(); ++i) {
         const point3 x = mesh.at(w.c[i]);
-        const point3 home = mesh.apply(int3x3{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}}, x);
         images.clear();
         for (const auto& op : set.ops) {
             const point3 y = mesh.apply(op.m, x);
             images.push_back(y);
-            if (op.swaps && y == home) s.self_reversed[i] = 1;
             const std::int64_t at = mesh.index(y);
             if (at < 0) continue;  // an image off the grid: the mesh breaks this symmetry
             auto& o = s.owner[static_cast<std::size_t>(at)];
@@ -242,9 +238,9 @@ star_walk walk(const operation_set& set, const wedge& w, const integer_mesh& mes
     return s;
 }
 
-// Where a reversing operation fixes an irreducible point, or meets a keeping one on a
-// grid point, its spin components must be equal: else the operation does not reverse
-// the calculation's moments.  Self-consistency leaves up to about 1.3 meV between states
+// Where a reversing operation meets a keeping one on a grid point (as where it leaves an
+// irreducible point where it is: the identity keeps), the irreducible point's spin
+// components must be equal: else the operation does not reverse the calculation's moments.  Self-consistency leaves up to about 1.3 meV between states
 // that symmetry makes equal; real spin splittings are tens of meV.
 std::string spin_fault(const listing& bands, const wedge& w, const star_walk& s) {
     std::vector<char> both(w.listed.size(), 0);
@@ -252,7 +248,7 @@ std::string spin_fault(const listing& bands, const wedge& w, const star_walk& s)
         if (s.reach[p] == (star_walk::by_keeping | star_walk::by_reversing)) both[static_cast<std::size_t>(s.owner[p])] = 1;
     const auto nbands = static_cast<std::size_t>(bands.nbands);
     for (std::size_t i = 0; i < w.listed.size(); ++i) {
-        if (!s.self_reversed[i] && !both[i]) continue;
+        if (!both[i]) continue;
         const std::size_t row = static_cast<std::size_t>(w.listed[i]) * nbands;
         for (std::size_t b = 0; b < nbands; ++b) {
             const double split = std::fabs(static_cast<double>(bands.eband[0][row + b]) - bands.eband[1][row + b]);

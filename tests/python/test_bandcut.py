@@ -56,6 +56,10 @@ def test_the_grid_and_the_file_are_the_programs(tmp_path, program, case, mesh, e
     assert status == 0
     cut = bandcut.read(str(folder / "OUTCAR"), mesh=mesh, ef=ef)
     assert cut.route == route
+    # The listing's own Fermi energy, the first number after "E-fermi :", and the default ef.
+    marker = next(l for l in (folder / "OUTCAR").read_text().splitlines() if "E-fermi" in l)
+    assert cut.efermi == np.float32(marker.split(":")[1].split()[0])
+    assert bandcut.read(str(folder / "OUTCAR"), mesh=mesh).ef == cut.efermi
     assert [l for l in cut.notes if not l.startswith("bandcut:")] == out
     assert [l for l in cut.notes if l.startswith("bandcut:")] == err
     # Every value of the program's closed grid is the array's at its mesh point.
