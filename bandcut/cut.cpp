@@ -33,7 +33,9 @@ void run(cut_result& r, std::FILE* in, std::string_view name, std::optional<floa
         return refuse(r.said, name, failure->line, failure->what);
     }
     note_sets(r.said, r.bands);
-    grid_map map = map_grid(r.bands, r.g, r.bands.bytes);
+    auto budget = symmetry_budget::for_listing(r.bands.bytes);
+    if (options.symmetry_seconds) budget.seconds = *options.symmetry_seconds;
+    grid_map map = map_grid(r.bands, r.g, budget);
     explain_route(r.said, name, r.bands, r.g, map);
     if (map.how == grid_map::route::refused) return;
     r.how = map.how;

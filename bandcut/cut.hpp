@@ -47,6 +47,9 @@ struct cut_result {
 
 struct cut_options {
     read_options read;
+    // The seconds of symmetry work allowed (operations.hpp); unset: what the listing's
+    // size warrants.  Small in tests.
+    std::optional<double> symmetry_seconds;
 };
 
 // Reads the listing from `in` (named `name` in messages) and makes the grid `g` of the

@@ -10,8 +10,8 @@
 
 namespace bandcut {
 
-line_reader::line_reader(std::FILE* in, std::size_t buffer)
-    : in_(in), fd_(fileno(in)), capacity_(std::max<std::size_t>(buffer, 16)) {}
+line_reader::line_reader(std::FILE* in, std::size_t buffer, std::size_t longest)
+    : in_(in), fd_(fileno(in)), capacity_(std::max<std::size_t>(buffer, 16)), longest_(longest) {}
 
 bool line_reader::next(std::string_view& line) {
     for (;;) {
@@ -62,6 +62,10 @@ bool line_reader::refill() {
         begin_ = 0;
     }
     if (end_ == capacity_) {  // one line fills the whole buffer: make room for more
+        if (end_ > longest_) {
+            too_long_ = true;
+            return fault("a line longer than the longest a stream may hold");
+        }
         if (capacity_ > std::numeric_limits<std::size_t>::max() / 4) return fault("a line too long to hold in memory");
         std::unique_ptr<char[]> larger(new (std::nothrow) char[2 * capacity_ + padding]);
         if (!larger) return fault("a line too long to hold in memory");

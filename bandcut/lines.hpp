@@ -19,8 +19,10 @@ namespace bandcut {
 // to be overwritten.
 class line_reader {
 public:
-    // `buffer`: bytes read at a time (at least 16).
-    line_reader(std::FILE* in, std::size_t buffer);
+    // `buffer`: bytes read at a time (at least 16); `longest`: the longest line held, in
+    // bytes (a longer one is a fault, `too_long()`): a stream that never ends a line (a
+    // pipe, a device) must not take all memory.
+    line_reader(std::FILE* in, std::size_t buffer, std::size_t longest = SIZE_MAX);
 
     // The next line without its newline, valid until the next call; false at the end of
     // the stream or when the stream fails (then `trouble()` says why).
@@ -49,6 +51,7 @@ public:
     long number() const { return number_; }  // of the line last handed out, counting from 1
     std::uint64_t bytes() const { return bytes_; }  // read from the stream so far
     const char* trouble() const { return trouble_; }
+    bool too_long() const { return too_long_; }  // the fault is a line longer than `longest`
 
 private:
     bool refill();
@@ -62,6 +65,7 @@ private:
     std::FILE* in_;
     int fd_;
     std::size_t capacity_;
+    std::size_t longest_;
     std::unique_ptr<char[]> buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
@@ -70,6 +74,7 @@ private:
     long number_ = 0;
     std::uint64_t bytes_ = 0;
     const char* trouble_ = nullptr;
+    bool too_long_ = false;
 };
 
 }  // namespace bandcut

@@ -32,37 +32,51 @@ namespace {
 // A table of `limit` entries that is given memory as the listing fills it, up to what the
 // listing can hold: the counts a listing claims never make bandcut take more memory than
 // its file could fill (each band line takes at least four bytes: "1 1" and a newline).
+// A listing that is not a regular file has no size: its tables share `budget`, the bytes
+// they may still take.
 template <class T>
 class growing_table {
 public:
     // `first`: the entries to make room for at once.
-    growing_table(std::size_t limit, std::size_t first) : limit_(limit), first_(std::min(first, limit)) {}
+    growing_table(std::size_t limit, std::size_t first, std::size_t& budget)
+        : limit_(limit), first_(std::min(first, limit)), budget_(budget) {}
 
-    // Room for `n` entries (n <= limit); null when memory is short.
+    // Room for `n` entries (n <= limit); null when memory is short or the budget spent
+    // (`over_budget()` says which).
     T* room(std::size_t n) {
         if (n <= capacity_) return data_.get();
-        const std::size_t grown = std::min(limit_, std::max({n, first_, 2 * capacity_}));
+        const std::size_t affordable = capacity_ + budget_ / sizeof(T);
+        if (n > affordable) {
+            over_budget_ = true;
+            return nullptr;
+        }
+        const std::size_t grown = std::min({limit_, affordable, std::max({n, first_, 2 * capacity_})});
         table_ptr<T> larger = make_table<T>(grown);
         if (!larger) return nullptr;
         if (capacity_) std::memcpy(larger.get(), data_.get(), capacity_ * sizeof(T));
+        budget_ -= (grown - capacity_) * sizeof(T);
         data_ = std::move(larger);
         capacity_ = grown;
         return data_.get();
     }
+    bool over_budget() const { return over_budget_; }
     table_ptr<T> release() { return std::move(data_); }
 
 private:
     std::size_t limit_, first_, capacity_ = 0;
+    std::size_t& budget_;
+    bool over_budget_ = false;
     table_ptr<T> data_;
 };
 
-// The bytes a regular file holds, or a default for a stream whose size cannot be known.
-std::size_t stream_size(std::FILE* in) {
+// The bytes a regular file holds; none for anything else (a pipe, a device, a stream in
+// memory), whose size cannot be known.
+std::optional<std::size_t> regular_size(std::FILE* in) {
     struct stat st {};
     const int fd = fileno(in);
     if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0)
         return static_cast<std::size_t>(st.st_size);
-    return std::size_t{64} << 20;
+    return std::nullopt;
 }
 
 bool contains(std::string_view line, std::string_view marker) {
@@ -150,8 +164,12 @@ float fermi_energy(std::string_view line) {
 class reader {
 public:
     reader(std::FILE* in, listing& out, const read_options& options)
-        : lines_(in, options.buffer), out_(out), file_size_(stream_size(in)),
-          first_table_(options.first_table ? options.first_table : file_size_ / 4) {}
+        : reader(in, out, options, regular_size(in)) {}
+    reader(std::FILE* in, listing& out, const read_options& options, std::optional<std::size_t> size)
+        : lines_(in, options.buffer, size ? SIZE_MAX : options.stream_line), out_(out),
+          first_table_(options.first_table ? options.first_table : size ? *size / 4 : std::size_t{1} << 18),
+          budget_(size ? SIZE_MAX : options.stream_tables), stream_line_(options.stream_line),
+          stream_tables_(options.stream_tables) {}
 
     std::optional<read_failure> run() {
         if (auto failure = dimensions()) return failure;
@@ -169,7 +187,12 @@ public:
 
 private:
     read_failure fail(std::string what) const { return {lines_.number(), std::move(what)}; }
-    read_failure unreadable() const { return {lines_.number(), lines_.trouble(), true}; }
+    read_failure unreadable() const {
+        if (lines_.too_long())
+            return fail("a line longer than " + std::to_string(stream_line_) +
+                        " bytes: the longest a listing that is not a regular file may hold");
+        return {lines_.number(), lines_.trouble(), true};
+    }
 
     read_failure missing(std::string_view marker) const {
         if (lines_.trouble()) return unreadable();
@@ -219,9 +242,14 @@ private:
         return std::nullopt;
     }
 
-    std::string too_large() const {
-        return "not enough memory for " + std::to_string(out_.nkpts) + " k-points of " + std::to_string(out_.nbands) +
-               " bands";
+    // Why a table could not grow: memory was short, or a stream's tables reached their limit.
+    template <class T>
+    read_failure no_room(const growing_table<T>& table) const {
+        if (table.over_budget())
+            return fail("the band energies would take more than " + std::to_string(stream_tables_) +
+                        " bytes: the most a listing that is not a regular file may fill");
+        return fail("not enough memory for " + std::to_string(out_.nkpts) + " k-points of " + std::to_string(out_.nbands) +
+                    " bands");
     }
 
     // Each number of the three lines once, read both as the file prints it (single
@@ -231,15 +259,42 @@ private:
         for (std::size_t i = 0; i < 3; ++i) {
             if (!next(line_)) return ended("inside the lattice vectors");
             sections_.see(line_, lines_.number());
-            line_scanner fields(line_);
-            for (std::size_t j = 0; j < 6; ++j) {
-                float& single = j < 3 ? out_.direct[i][j] : out_.reciprocal[i][j - 3];
-                double& twice = j < 3 ? out_.direct_double[i][j] : out_.reciprocal_double[i][j - 3];
-                if (!fields.real(single, twice)) return fail("lattice vector line without six numbers");
-            }
+            if (!lattice_row(line_, i) && !lattice_row_by_blanks(line_, i))
+                return fail("lattice vector line without six numbers");
         }
         out_.reached = listing::stage::lattice;
         return std::nullopt;
+    }
+
+    // One number of lattice row i, j-th of the six (A1..A3 then B1..B3).
+    bool lattice_number(line_scanner& fields, std::size_t i, std::size_t j) {
+        float& single = j < 3 ? out_.direct[i][j] : out_.reciprocal[i][j - 3];
+        double& twice = j < 3 ? out_.direct_double[i][j] : out_.reciprocal_double[i][j - 3];
+        return fields.real(single, twice);
+    }
+
+    // The listing prints a lattice row as "3X, 3F13.9, 3X, 3F13.9": 84 columns.  A length of
+    // 100 A or more fills its 13 columns and touches its neighbour (a1 = (130, 0, 0) makes
+    // a2 print "  -65.000000000112.583302492"), which only columns can split.  A row of
+    // exactly that layout is read by column.
+    bool lattice_row(std::string_view line, std::size_t i) {
+        line = c_text(line);
+        while (!line.empty() && is_blank(line.back())) line.remove_suffix(1);
+        if (line.size() != 84 || !is_blank_line(line.substr(0, 3)) || !is_blank_line(line.substr(42, 3))) return false;
+        static constexpr std::size_t starts[6] = {3, 16, 29, 45, 58, 71};
+        for (std::size_t j = 0; j < 6; ++j) {
+            line_scanner field(line.substr(starts[j], 13));
+            if (!lattice_number(field, i, j) || !field.at_end()) return false;
+        }
+        return true;
+    }
+
+    // Any other row (hand-written listings) by blanks: six reals, each as scanf takes it.
+    bool lattice_row_by_blanks(std::string_view line, std::size_t i) {
+        line_scanner fields(line);
+        for (std::size_t j = 0; j < 6; ++j)
+            if (!lattice_number(fields, i, j)) return false;
+        return true;
     }
 
     // The eigenvalue blocks.  A header is expected on the third line after the "E-fermi"
@@ -294,10 +349,10 @@ private:
         const auto nbands = static_cast<std::size_t>(out_.nbands);
         const auto nkpts = static_cast<std::size_t>(out_.nkpts);
         // Room for as many values as the file's bytes can hold (each band line takes at
-        // least four), growing as it fills: a count that a short listing merely claims
-        // takes no memory.
-        growing_table<float> table(nkpts * nbands, first_table_);
-        growing_table<vec3> coordinates(nkpts, first_table_ / 4);
+        // least four), growing as band lines arrive: a count that a short listing merely
+        // claims takes no memory.
+        growing_table<float> table(nkpts * nbands, first_table_, budget_);
+        growing_table<vec3> coordinates(nkpts, first_table_ / 4, budget_);
         for (std::size_t k = 0; k < nkpts; ++k) {
             const auto block = [&] {
                 return "k-point block " + std::to_string(k + 1) + " of " + std::to_string(out_.nkpts) +
@@ -309,15 +364,13 @@ private:
             if (lines_.unterminated()) return ended("inside " + block());
             if (spin == 0) {
                 vec3* c = coordinates.room(k + 1);
-                if (!c) return fail(too_large());
+                if (!c) return no_room(coordinates);
                 c[k] = kpoint_coordinates(line_);
             }
             if (!next(line_) || lines_.unterminated()) return ended("inside " + block());  // column heads
             if (contains(line_, "QP-energies") || contains(line_, "KS-energies"))
                 return fail("the listing holds quasiparticle tables (KS-energies, QP-energies), not band energies");
-            float* row = table.room((k + 1) * nbands);
-            if (!row && nbands > 0) return fail(too_large());
-            if (auto failure = band_lines(row + k * nbands, nbands, block)) return failure;
+            if (auto failure = band_lines(table, k * nbands, nbands, block)) return failure;
             // The separator; a listing may end before it, but not inside it.
             if (next(line_) && lines_.unterminated()) return ended("inside " + block());
         }
@@ -326,14 +379,20 @@ private:
         return std::nullopt;
     }
 
-    // One block's band lines: those of the usual shape read in place as far as the
-    // buffer holds them, then one line the exact way, which teaches the shape anew.
+    // One block's band lines into the table from entry `first` on: those of the usual
+    // shape read in place as far as the buffer holds them, then one line the exact way,
+    // which teaches the shape anew.  The table grows only by the lines the buffer holds.
     template <class Name>
-    std::optional<read_failure> band_lines(float* row, std::size_t nbands, const Name& block) {
+    std::optional<read_failure> band_lines(growing_table<float>& table, std::size_t first, std::size_t nbands,
+                                           const Name& block) {
         for (std::size_t b = 0; b < nbands; ++b) {
             std::size_t held = 0;
             const char* const ahead = lines_.peek(held);
-            const std::size_t taken = fast_band_lines(ahead, held, shape_, row + b, nbands - b);
+            const std::size_t lines_held = shape_.length ? held / (shape_.length + 1) : 0;
+            float* const table_start = table.room(first + b + std::min(nbands - b, lines_held + 1));
+            if (!table_start) return no_room(table);
+            float* const row = table_start + first;
+            const std::size_t taken = fast_band_lines(ahead, held, shape_, row + b, std::min(nbands - b, lines_held));
             lines_.skip(taken, taken * (shape_.length + 1));
             b += taken;
             if (b == nbands) break;
@@ -347,7 +406,9 @@ private:
 
     line_reader lines_;
     listing& out_;
-    std::size_t file_size_, first_table_;
+    std::size_t first_table_;
+    std::size_t budget_;  // bytes the tables may still take: a stream's limit, else no limit beyond the file's
+    std::size_t stream_line_, stream_tables_;
     band_shape shape_;
     std::string_view line_;
     section_reader sections_;

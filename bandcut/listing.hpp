@@ -99,6 +99,11 @@ struct read_options {
     // The table grows as the listing fills it.  Small in tests, so that it grows with data
     // in it.
     std::size_t first_table = 0;
+    // A listing that is not a regular file (a pipe, a device, a stream in memory) has no
+    // size to bound its memory by: its lines may hold at most `stream_line` bytes, and its
+    // tables at most `stream_tables` bytes in all.  Small in tests.
+    std::size_t stream_line = std::size_t{16} << 20;
+    std::size_t stream_tables = std::size_t{4} << 30;
 };
 
 // Reads the listing from `in` into `out`.  Returns the failure if the listing lacks what

@@ -104,10 +104,15 @@ void print(const account& said) {
 // FS.bsxf written beside its name and renamed onto it once whole.
 int write(const cut_result& r) {
     replacement_file out("FS.bsxf");
-    if (!out.open()) {
-        std::puts("can't create fout: FS.bsxf");
+    const auto cannot_create = [&] {
+        if (out.in_the_way())
+            std::printf("can't create fout: FS.bsxf (%s is there, not a regular file: bandcut replaces only regular "
+                        "files)\n", out.in_the_way());
+        else
+            std::puts("can't create fout: FS.bsxf");
         return 1;
-    }
+    };
+    if (!out.open()) return cannot_create();
     const bool written = write_bandgrid(out.stream(), r.bands, r.ef, r.g, r.selected, r.values());
     switch (written ? out.commit() : replacement_file::outcome::write_failed) {
     case replacement_file::outcome::replaced:
@@ -118,8 +123,8 @@ int write(const cut_result& r) {
                      std::strerror(out.sync_error()));
         return 0;
     case replacement_file::outcome::rename_failed:
-        std::puts("can't create fout: FS.bsxf");
-        return 1;
+    case replacement_file::outcome::in_the_way:
+        return cannot_create();
     case replacement_file::outcome::write_failed:
         break;
     }

@@ -161,7 +161,32 @@ int3x3 kpoint_action(const int3x3& w) {
     return m;
 }
 
-std::string structure_fault(const structure& s, std::uint64_t listing_bytes) {
+symmetry_budget symmetry_budget::for_listing(std::uint64_t bytes) {
+    return {bytes, std::min(2.0, 0.25 + 5e-8 * static_cast<double>(bytes))};
+}
+
+double symmetry_budget::predicted_seconds(std::int64_t ions, std::int64_t rarest) {
+    return 2e-6 * static_cast<double>(ions) * static_cast<double>(rarest);
+}
+
+std::string search_fault(const structure& s, const symmetry_budget& budget) {
+    std::map<int, std::int64_t> per_species;
+    for (const int t : s.types) ++per_species[t];
+    std::int64_t rarest = 0;
+    for (const auto& [type, n] : per_species) rarest = rarest == 0 ? n : std::min(rarest, n);
+    const auto ions = static_cast<std::int64_t>(s.positions.size());
+    const double predicted = symmetry_budget::predicted_seconds(ions, rarest);
+    if (predicted <= budget.seconds) return {};
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "a symmetry search over %lld ions, %lld of the rarest species, would take about %.2g s, more than the "
+                  "%.2g s a listing of %llu bytes warrants",
+                  static_cast<long long>(ions), static_cast<long long>(rarest), predicted, budget.seconds,
+                  static_cast<unsigned long long>(budget.listing_bytes));
+    return text;
+}
+
+std::string structure_fault(const structure& s) {
     static const char* const names[] = {"a1", "a2", "a3"};
     for (std::size_t i = 0; i < 3; ++i) {
         const double l = length(s.direct[i]);
@@ -178,10 +203,6 @@ std::string structure_fault(const structure& s, std::uint64_t listing_bytes) {
     for (std::size_t i = 0; i < s.positions.size(); ++i)
         for (const double x : s.positions[i])
             if (!std::isfinite(x)) return "position " + std::to_string(i + 1) + " of the structure is not a number";
-    const double ions = static_cast<double>(s.positions.size());
-    if (ions * ions > 2.0 * static_cast<double>(listing_bytes))
-        return "a symmetry search over " + std::to_string(s.positions.size()) +
-               " ions is more work than a listing of " + std::to_string(listing_bytes) + " bytes warrants";
     const site_index sites(s);
     for (std::size_t i = 0; i < s.positions.size(); ++i) {
         const int other = sites.find(s.positions[i], s.types[i], static_cast<int>(i));
@@ -280,7 +301,7 @@ std::uint64_t place_key(const dvec3& t) {
 }  // namespace
 
 std::vector<kpoint_operation> classify(const std::vector<operation>& ops, const structure& s,
-                                       const std::vector<double>& moments, std::uint64_t listing_bytes,
+                                       const std::vector<double>& moments, const symmetry_budget& budget,
                                        bool& beyond_bound) {
     beyond_bound = false;
     std::vector<kpoint_operation> out;
@@ -296,7 +317,7 @@ std::vector<kpoint_operation> classify(const std::vector<operation>& ops, const 
         return out;
     }
     const moment_classifier classifier(s, moments);
-    const std::uint64_t budget = std::max<std::uint64_t>(4000000, 8 * listing_bytes);
+    const std::uint64_t most_work = std::max<std::uint64_t>(4000000, 8 * budget.listing_bytes);
     // The pure translations first: those that keep or reverse the moments (the magnetic
     // ones, the trivial one among them) carry the action of one operation to all of its
     // rotation's others, so that each rotation needs one classification per coset of them.
@@ -309,7 +330,7 @@ std::vector<kpoint_operation> classify(const std::vector<operation>& ops, const 
             if (place_key(t) == place_key(none)) continue;
             const action a = classifier.of({identity, t});
             if (a.keeps || a.reverses) magnetic.emplace_back(t, a);
-            if (classifier.work() > budget) return beyond_bound = true, std::vector<kpoint_operation>{};
+            if (classifier.work() > most_work) return beyond_bound = true, std::vector<kpoint_operation>{};
         }
     for (const auto& [w, taus] : by_rotation) {
         action any{};
@@ -330,7 +351,7 @@ std::vector<kpoint_operation> classify(const std::vector<operation>& ops, const 
                 const action c = compose(a, b);
                 any = {any.keeps || c.keeps, any.reverses || c.reverses};
             }
-            if (classifier.work() > budget) return beyond_bound = true, std::vector<kpoint_operation>{};
+            if (classifier.work() > most_work) return beyond_bound = true, std::vector<kpoint_operation>{};
         }
         add(w, any);
     }

@@ -1,6 +1,7 @@
 #include "outfile.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -56,6 +57,18 @@ void disarm() {
     for (std::size_t i = 0; i < 3; ++i) sigaction(stopping[i], &previous[i], nullptr);
 }
 
+// What stands at `path` if it is neither a regular file nor a symbolic link (nor absent):
+// renaming onto it would replace a device node or a FIFO, as root even /dev/null.
+const char* not_regular(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return nullptr;
+    if (S_ISDIR(st.st_mode)) return "a folder";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
+    if (S_ISFIFO(st.st_mode)) return "a FIFO";
+    if (S_ISSOCK(st.st_mode)) return "a socket";
+    return "something other than a file";
+}
+
 // The folder of a path, for syncing the rename.
 std::string folder_of(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -78,6 +91,7 @@ bool replacement_file::open() {
     // Mode "wx" creates the file only if no file of that name exists, so a name that
     // another run happens to use is never clobbered; a few names are tried.
     const held_signals held;
+    if ((in_the_way_ = not_regular(name_))) return false;
     for (int attempt = 0; attempt < 16; ++attempt) {
         temporary_ = name_ + ".partial-" + suffix_();
         if (temporary_.size() >= sizeof pending) break;
@@ -102,7 +116,11 @@ replacement_file::outcome replacement_file::commit() {
     }
     {
         const held_signals held;
-        if (std::rename(temporary_.c_str(), name_.c_str()) != 0) {  // say, a folder of that name
+        if ((in_the_way_ = not_regular(name_))) {
+            abandon();
+            return outcome::in_the_way;
+        }
+        if (std::rename(temporary_.c_str(), name_.c_str()) != 0) {
             abandon();
             return outcome::rename_failed;
         }

@@ -27,8 +27,15 @@ public:
 
     // Creates a new temporary file in the directory of the final name (never opening one
     // that exists), and arranges for SIGTERM, SIGINT and SIGHUP to remove it before they
-    // end the run as they would have; false if the directory does not let us.
+    // end the run as they would have; false if the directory does not let us, or if the
+    // final name is taken by something other than a regular file or a symbolic link (a
+    // device, a FIFO, a socket, a folder: `in_the_way()` names it), which a rename would
+    // replace.  A symbolic link is replaced by the new file; what it points to is not
+    // touched.
     bool open();
+    // What stands at the final name when it is no regular file nor symbolic link ("a
+    // folder", "a device", "a FIFO", "a socket"); null otherwise.
+    const char* in_the_way() const { return in_the_way_; }
     std::FILE* stream() const { return stream_; }
 
     // Flushes the temporary file, syncs it to the disk, closes it and renames it onto the
@@ -39,6 +46,7 @@ public:
         replaced_unsynced,  // renamed, but the folder could not be synced
         write_failed,
         rename_failed,
+        in_the_way,  // something other than a regular file or a link took the final name meanwhile
     };
     outcome commit();
     int sync_error() const { return sync_error_; }  // errno of a folder that could not be synced
@@ -50,6 +58,7 @@ private:
     std::string temporary_;
     std::FILE* stream_ = nullptr;
     int sync_error_ = 0;
+    const char* in_the_way_ = nullptr;
     bool on_signals_ = true;
 };
 

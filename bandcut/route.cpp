@@ -49,7 +49,7 @@ void unfolded(grid_map& map, const listing& bands, unfolding&& u) {
 
 }  // namespace
 
-grid_map map_grid(const listing& bands, const grid& g, std::uint64_t listing_bytes) {
+grid_map map_grid(const listing& bands, const grid& g, const symmetry_budget& budget) {
     grid_map map;
     const bool fits = g.points() <= bands.nkpts;
     if (fits) {
@@ -62,7 +62,7 @@ grid_map map_grid(const listing& bands, const grid& g, std::uint64_t listing_byt
     }
     unfold_outcome u;
     try {
-        u = unfold(bands, g, listing_bytes);
+        u = unfold(bands, g, budget);
     } catch (const std::bad_alloc&) {
         u.why = "no unfolding: not enough memory to unfold";  // a refusal below needs none
     }

@@ -41,7 +41,7 @@ struct grid_map {
     std::int64_t beyond = 0;    // other k-points listed after a placed mesh: not in the file, but they count
 };
 
-// `listing_bytes` bounds the symmetry work of the unfolding.
-grid_map map_grid(const listing& bands, const grid& g, std::uint64_t listing_bytes);
+// `budget` bounds the symmetry work of the unfolding.
+grid_map map_grid(const listing& bands, const grid& g, const symmetry_budget& budget);
 
 }  // namespace bandcut

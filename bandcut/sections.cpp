@@ -2,7 +2,9 @@
 
 #include "convert.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace bandcut {
@@ -74,6 +76,41 @@ bool read_magmom(std::string_view text, mesh_sections& s) {
                              : s.magmom_count + count;
     }
     return true;
+}
+
+// The counts of "ions per type =               4   4": the first in a wide field, each
+// other right-aligned in four columns.  A count of 1000 or more fills its four columns and
+// touches the count before it: 1000 ions of each of two species print "10001000".
+// `split` reads such a run of digits by column: every field ends a multiple of four
+// columns before the line's last character, and a field as the listing prints it never
+// starts with 0.
+std::vector<std::int64_t> ion_counts(std::string_view text, bool split) {
+    while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+    std::vector<std::int64_t> counts;
+    std::size_t at = 0;
+    while (counts.size() < 1000) {
+        while (at < text.size() && is_blank(text[at])) ++at;
+        if (at == text.size()) break;
+        std::size_t end = at;
+        while (end < text.size() && !is_blank(text[end])) ++end;
+        const std::string_view token = text.substr(at, end - at);
+        std::size_t from = 0;
+        const bool digits = std::all_of(token.begin(), token.end(), is_digit);
+        for (std::size_t p = 1; split && digits && p < token.size(); ++p)
+            if ((text.size() - (at + p)) % 4 == 0 && token[p] != '0') {
+                line_scanner field(token.substr(from, p - from));
+                std::int64_t n = 0;
+                field.integer(n);  // digits only: it converts (saturating)
+                counts.push_back(n);
+                from = p;
+            }
+        line_scanner last(token.substr(from));
+        std::int64_t n = 0;
+        if (!last.integer(n) || !last.at_end()) break;
+        counts.push_back(n);
+        at = end;
+    }
+    return counts;
 }
 
 }  // namespace
@@ -262,8 +299,21 @@ void section_reader::recognise_run(std::string_view line) {
         if (const auto n = integer_after(line, "NIONS")) s_.nions = *n;
     }
     if (s_.ions_per_type.empty() && contains(line, "ions per type")) {
-        line_scanner fields(line.substr(line.find('=') + 1));
-        for (std::int64_t n = 0; s_.ions_per_type.size() < 1000 && fields.integer(n);) s_.ions_per_type.push_back(n);
+        // Split by column only where the counts read by blanks do not add up to NIONS.
+        const auto text = line.substr(line.find('=') + 1);
+        s_.ions_per_type = ion_counts(text, false);
+        const auto sum = [](const std::vector<std::int64_t>& v) -> std::int64_t {  // -1: no count of ions
+            std::int64_t total = 0;
+            for (const auto n : v) {
+                if (n < 0 || n > INT64_MAX - total) return -1;
+                total += n;
+            }
+            return total;
+        };
+        if (s_.nions && sum(s_.ions_per_type) != *s_.nions) {
+            auto by_column = ion_counts(text, true);
+            if (sum(by_column) == *s_.nions) s_.ions_per_type = std::move(by_column);
+        }
     } else if (!ispin_seen_ && contains(line, "ISPIN")) {
         if (const auto n = integer_after(line, "ISPIN")) {
             ispin_seen_ = true;

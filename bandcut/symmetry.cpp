@@ -120,7 +120,7 @@ struct sources {
     std::vector<double> moments;
 };
 
-std::optional<sources> gather(const listing& bands, bool table, std::uint64_t listing_bytes, const char*& moments_from,
+std::optional<sources> gather(const listing& bands, bool table, const symmetry_budget& budget, const char*& moments_from,
                               std::string& why) {
     sources in;
     if (table) {
@@ -135,8 +135,11 @@ std::optional<sources> gather(const listing& bands, bool table, std::uint64_t li
         in.moments = initial_moments(bands.mesh, in.s->positions.size(), moments_from, why);
         if (in.moments.empty()) return std::nullopt;
     }
-    if (why = structure_fault(*in.s, listing_bytes); !why.empty()) return std::nullopt;
-    if (!table) in.ops = structure_operations(*in.s);
+    if (why = structure_fault(*in.s); !why.empty()) return std::nullopt;
+    if (!table) {
+        if (why = search_fault(*in.s, budget); !why.empty()) return std::nullopt;
+        in.ops = structure_operations(*in.s);
+    }
     if (in.ops.empty()) {
         why = "no symmetry operation maps the crystal structure onto itself";
         return std::nullopt;
@@ -146,20 +149,20 @@ std::optional<sources> gather(const listing& bands, bool table, std::uint64_t li
 
 }  // namespace
 
-std::optional<calculation_symmetry> symmetry_of(const listing& bands, std::uint64_t listing_bytes, std::string& why) {
+std::optional<calculation_symmetry> symmetry_of(const listing& bands, const symmetry_budget& budget, std::string& why) {
     const mesh_sections& m = bands.mesh;
     calculation_symmetry sym;
     sym.time_reversal = !(m.spin_orbit || m.noncollinear);
     const bool table = m.operator_table && (!m.operators.empty() || m.malformed_operator_line > 0);
     sym.source = table ? "the operator table" : "the crystal structure";
-    auto in = gather(bands, table, listing_bytes, sym.moments, why);
+    auto in = gather(bands, table, budget, sym.moments, why);
     if (!in) return std::nullopt;
     if (in->s) {
         bool beyond = false;
-        sym.ops = classify(in->ops, *in->s, in->moments, listing_bytes, beyond);
+        sym.ops = classify(in->ops, *in->s, in->moments, budget, beyond);
         if (beyond) {
             why = "telling which operations keep the moments is more work than a listing of " +
-                  std::to_string(listing_bytes) + " bytes warrants";
+                  std::to_string(budget.listing_bytes) + " bytes warrants";
             return std::nullopt;
         }
     } else {

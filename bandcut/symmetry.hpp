@@ -27,7 +27,7 @@ struct calculation_symmetry {
 };
 
 // The calculation's operations, or why there are none to be had (`why` a clause that
-// follows "no unfolding: ").  `listing_bytes` bounds the symmetry work.
-std::optional<calculation_symmetry> symmetry_of(const listing& bands, std::uint64_t listing_bytes, std::string& why);
+// follows "no unfolding: ").  `budget` bounds the symmetry work.
+std::optional<calculation_symmetry> symmetry_of(const listing& bands, const symmetry_budget& budget, std::string& why);
 
 }  // namespace bandcut

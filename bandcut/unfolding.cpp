@@ -343,13 +343,13 @@ std::optional<unfolding> prove(const listing& bands, const wedge& w, const opera
 
 }  // namespace
 
-unfold_outcome unfold(const listing& bands, const grid& g, std::uint64_t listing_bytes) {
+unfold_outcome unfold(const listing& bands, const grid& g, const symmetry_budget& budget) {
     unfold_outcome out;
     const mesh_sections& m = bands.mesh;
     if (m.band_path) return out.why = "the listing holds a band path, not a mesh", out;
     std::string lacking;
     auto points = irreducible_points(bands, lacking);
-    auto sym = points ? symmetry_of(bands, listing_bytes, lacking) : std::nullopt;
+    auto sym = points ? symmetry_of(bands, budget, lacking) : std::nullopt;
     if (!sym) return out.why = "no unfolding: " + lacking, out;
 
     // The whole set first; where it reverses moments, the set that keeps them after it.

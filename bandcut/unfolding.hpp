@@ -30,6 +30,7 @@
 
 #include "grid.hpp"
 #include "listing.hpp"
+#include "operations.hpp"
 
 #include <array>
 #include <cstdint>
@@ -63,7 +64,7 @@ struct unfold_outcome {
 };
 
 // Tries to unfold the listing's k-points onto the grid; the grid must not be empty.
-// `listing_bytes` bounds the symmetry work.
-unfold_outcome unfold(const listing& bands, const grid& g, std::uint64_t listing_bytes);
+// `budget` bounds the symmetry work.
+unfold_outcome unfold(const listing& bands, const grid& g, const symmetry_budget& budget);
 
 }  // namespace bandcut

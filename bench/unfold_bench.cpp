@@ -4,6 +4,7 @@
 // Then whole cuts of antiferromagnetic supercells of hundreds of ions, where the symmetry
 // search and the classification of its operations by the moments dominate.
 #include "cut.hpp"
+#include "operations.hpp"
 #include "supercell.hpp"
 #include "unfolding.hpp"
 
@@ -11,6 +12,7 @@
 #include <array>
 #include <cstdio>
 #include <ctime>
+#include <random>
 #include <vector>
 
 namespace {
@@ -22,10 +24,13 @@ double cpu_seconds() {
 }
 
 // Whole cuts (reading, symmetry search, classification, proof) of supercells with
-// moments, in listings just large enough to warrant the search.
+// moments, in listings just large enough to warrant the search: enough bands (each band
+// line of the 8 blocks about 34 bytes) that the budget allows spglib's predicted time.
 int supercells() {
     for (const int cells : {4, 5, 6}) {
-        const std::string text = bandcut_test::supercell_listing(cells, 1500);
+        const int ions = 4 * cells * cells * cells;
+        const double bytes = (bandcut::symmetry_budget::predicted_seconds(ions, ions) - 0.25) / 5e-8;
+        const std::string text = bandcut_test::supercell_listing(cells, std::max(1500, static_cast<int>(bytes / (8 * 34)) + 1000));
         std::vector<double> times;
         std::string last;
         for (int run = 0; run < 7; ++run) {
@@ -41,6 +46,40 @@ int supercells() {
                     "(bound: about a second)\n  %s\n",
                     4 * cells * cells * cells, static_cast<double>(text.size()) / 1e6, times[times.size() / 2],
                     times.front(), last.c_str());
+    }
+    return 0;
+}
+
+// spglib's search over n x n x n face-centred cubic cells of two species placed at random
+// (the worst case measured: every ion a candidate translation for half of them), and over
+// the same cells of one species with one ion displaced: the time measured against the
+// time the symmetry budget predicts (operations.hpp), which must not fall below it.
+int search_times() {
+    std::mt19937 rng(1);
+    for (const int cells : {4, 6, 8}) {
+        for (const bool displaced : {false, true}) {
+            bandcut::structure s;
+            s.direct = {{{4.0 * cells, 0, 0}, {0, 4.0 * cells, 0}, {0, 0, 4.0 * cells}}};
+            const double basis[4][3] = {{0, 0, 0}, {0.5, 0.5, 0}, {0.5, 0, 0.5}, {0, 0.5, 0.5}};
+            for (int i = 0; i < cells * cells * cells; ++i)
+                for (const auto& b : basis) {
+                    s.positions.push_back({(i % cells + b[0]) / cells, (i / cells % cells + b[1]) / cells,
+                                           (i / cells / cells + b[2]) / cells});
+                    s.types.push_back(displaced ? 1 : 1 + static_cast<int>(rng() % 2));
+                }
+            if (displaced) s.positions[0][0] += 0.01 / cells;
+            std::int64_t rarest = static_cast<std::int64_t>(std::count(s.types.begin(), s.types.end(), 1));
+            rarest = std::min<std::int64_t>(rarest, static_cast<std::int64_t>(s.types.size()) - rarest);
+            if (rarest == 0) rarest = static_cast<std::int64_t>(s.types.size());
+            const double start = cpu_seconds();
+            const auto ops = bandcut::structure_operations(s);
+            const double took = cpu_seconds() - start;
+            const double predicted =
+                bandcut::symmetry_budget::predicted_seconds(static_cast<std::int64_t>(s.types.size()), rarest);
+            std::printf("spglib over %zu ions (%s): %.3f s, predicted %.3f s (ratio %.2f; %zu operations)\n",
+                        s.types.size(), displaced ? "one species, one ion displaced" : "two species at random", took,
+                        predicted, took / predicted, ops.size());
+        }
     }
     return 0;
 }
@@ -102,7 +141,7 @@ int main() {
     std::vector<double> times;
     for (int run = 0; run < 15; ++run) {
         const double start = cpu_seconds();
-        const auto u = bandcut::unfold(bands, {n, n, n}, std::uint64_t{1} << 30);
+        const auto u = bandcut::unfold(bands, {n, n, n}, bandcut::symmetry_budget::for_listing(std::uint64_t{1} << 30));
         times.push_back(cpu_seconds() - start);
         if (!u.done) {
             std::printf("did not unfold: %s\n", u.why.c_str());
@@ -113,5 +152,5 @@ int main() {
     std::printf("unfold %d irreducible k-points onto %d x %d x %d (48 rotations, from the crystal structure): "
                 "CPU median %.1f ms, min %.1f ms over %zu runs (target < 50 ms)\n",
                 bands.nkpts, n, n, n, 1e3 * times[times.size() / 2], 1e3 * times.front(), times.size());
-    return supercells();
+    return supercells() + search_times();
 }

@@ -41,6 +41,22 @@ def main():
             n = S.CASES[case]["n"] if case != "band_path" else (1, 1, 2)
             with open(os.path.join(work, case, "reduced", "OUTCAR"), "rb") as f:
                 seed(case, n, 3.0, f.read())
+        # Fixed-width fields that touch: a lattice of 130 A, counts of 1000 ions each (the
+        # positions do not follow them); a band count claimed far beyond the band lines.
+        with open(os.path.join(work, "tet_table", "reduced", "OUTCAR")) as f:
+            text = f.read()
+        rows = text[text.index("reciprocal lattice vectors\n") + 27:].split("\n")[:3]
+        touching = ["   130.000000000  0.000000000  0.000000000     0.007692308  0.004441156  0.000000000",
+                    "   -65.000000000112.583302492  0.000000000     0.000000000  0.008882312  0.000000000",
+                    "     0.000000000  0.000000000100.000000000     0.000000000  0.000000000  0.010000000"]
+        lattice = text.replace("\n".join(rows), "\n".join(touching), 1)
+        seed("touching_lattice", (5, 5, 4), 3.0, lattice.encode())
+        counts = text.replace("NIONS =      2", "NIONS =   2000", 1)
+        counts = counts.replace(next(l for l in text.split("\n") if "ions per type" in l),
+                                "   ions per type =            10001000", 1)
+        seed("touching_ion_counts", (5, 5, 4), 3.0, counts.encode())
+        claimed = text.replace("NBANDS=      4", "NBANDS= 2147483647", 1)
+        seed("claimed_bands", (5, 5, 4), 3.0, claimed.encode())
 
 
 if __name__ == "__main__":

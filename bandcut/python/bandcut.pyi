@@ -1,5 +1,6 @@
 """Band energies of a finished calculation over its full k-point grid (see the module's help)."""
-from typing import List, Optional, Sequence, Tuple
+import os
+from typing import List, Optional, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -27,9 +28,9 @@ class Cut:
         """The lines the program prints for this run, in order."""
     def bands_crossing(self, ef: Optional[float] = None) -> List[Tuple[int, int]]:
         """(spin, band) pairs, counting from 0, of the bands that cross ef (eV)."""
-    def write_bandgrid(self, path: str, ef: Optional[float] = None,
+    def write_bandgrid(self, path: Union[str, bytes, os.PathLike], ef: Optional[float] = None,
                        bands: Optional[Sequence[Tuple[int, int]]] = None) -> None:
         """Writes the band-grid file as the program writes it; raises OSError, ValueError."""
 
-def read(path: str = "OUTCAR", mesh: Optional[Tuple[int, int, int]] = None, ef: Optional[float] = None) -> Cut:
+def read(path: Union[str, bytes, os.PathLike] = "OUTCAR", mesh: Optional[Tuple[int, int, int]] = None, ef: Optional[float] = None) -> Cut:
     """Reads the listing and makes the mesh (nkx, nky, nkz); raises ValueError (the listing), OSError (the file)."""

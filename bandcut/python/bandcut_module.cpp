@@ -27,6 +27,16 @@ namespace {
     throw py::error_already_set();
 }
 
+// A path as Python's own file functions take one: a str, bytes or os.PathLike.  A NUL
+// byte would end it early in the C library, naming another file: refused, as Python's
+// open() refuses it.
+std::string path_of(const py::object& path) {
+    const py::object p = py::module_::import("os").attr("fspath")(path);
+    std::string text = py::isinstance<py::bytes>(p) ? std::string(py::bytes(p)) : p.cast<std::string>();
+    if (text.find('\0') != std::string::npos) throw py::value_error("embedded null byte in the path");
+    return text;
+}
+
 const char* route_name(bandcut::grid_map::route how) {
     switch (how) {
     case bandcut::grid_map::route::placed:
@@ -65,6 +75,7 @@ public:
                         out[(static_cast<std::size_t>(s) * nbands + band) * points + n] =
                             r_.energy(s, static_cast<std::int32_t>(band), static_cast<std::int64_t>(n));
         }
+        a.attr("setflags")(py::arg("write") = false);  // every read returns this one array: nobody may change it
         energies_ = a;
         return a;
     }
@@ -90,8 +101,9 @@ public:
         return out;
     }
 
-    void write_bandgrid(const std::string& path, std::optional<float> ef,
+    void write_bandgrid(const py::object& where, std::optional<float> ef,
                         std::optional<std::vector<std::pair<int, int>>> bands) const {
+        const std::string path = path_of(where);
         const float level = ef.value_or(r_.ef);
         std::vector<std::int64_t> nstore;
         for (const auto& [s, b] : bands ? *bands : bands_crossing(level)) {
@@ -102,13 +114,21 @@ public:
         // The interpreter keeps its own signal handlers (Ctrl-C is an exception there); the
         // temporary file goes with `out` however the call ends.
         bandcut::replacement_file out(path, {}, false);
+        const auto in_the_way = [&] {
+            raise_os_error("can't create " + path + ": " + out.in_the_way() +
+                           " is there, not a regular file (only regular files are replaced)");
+        };
         errno = 0;
-        if (!out.open()) raise_os_error("can't create " + path + (errno ? std::string(": ") + std::strerror(errno) : ""));
+        if (!out.open()) {
+            if (out.in_the_way()) in_the_way();
+            raise_os_error("can't create " + path + (errno ? std::string(": ") + std::strerror(errno) : ""));
+        }
         auto outcome = bandcut::replacement_file::outcome::write_failed;
         {
             py::gil_scoped_release unlocked;
             if (bandcut::write_bandgrid(out.stream(), r_.bands, level, r_.g, nstore, r_.values())) outcome = out.commit();
         }
+        if (outcome == bandcut::replacement_file::outcome::in_the_way) in_the_way();
         if (outcome == bandcut::replacement_file::outcome::rename_failed) raise_os_error("can't create " + path);
         if (outcome == bandcut::replacement_file::outcome::write_failed)
             raise_os_error(path + ": write error (disk full?); the previous file is left as it was");
@@ -121,7 +141,8 @@ private:
     std::optional<py::array_t<float>> energies_;
 };
 
-cut read_cut(const std::string& path, std::optional<std::tuple<int, int, int>> mesh, std::optional<float> ef) {
+cut read_cut(const py::object& where, std::optional<std::tuple<int, int, int>> mesh, std::optional<float> ef) {
+    const std::string path = path_of(where);
     if (!mesh) throw py::type_error("read() needs the mesh: read(path, mesh=(nkx, nky, nkz))");
     const bandcut::grid g{std::get<0>(*mesh), std::get<1>(*mesh), std::get<2>(*mesh)};
     bandcut::cut_result r;
@@ -152,7 +173,8 @@ file the program bandcut writes.  Energies in eV.)";
         .def_property_readonly("energies", &cut::energies,
                                R"(float32 array (spin components, bands, nkx, nky, nkz), eV: the energy of every band of
 every spin component at every point of the mesh, (ix, iy, iz) at k = (ix/nkx, iy/nky,
-iz/nkz) plus the mesh's shift, in units of the reciprocal vectors.  Made on first use.)")
+iz/nkz) plus the mesh's shift, in units of the reciprocal vectors.  Made on first use;
+every read returns the same array, which is read-only (copy it to change it).)")
         .def_property_readonly("reciprocal", &cut::reciprocal,
                                "float64 array (3, 3), 1/A without 2 pi: the reciprocal vectors b1, b2, b3 as rows.")
         .def_property_readonly("efermi", [](const cut& c) { return c.result().bands.efermi; },

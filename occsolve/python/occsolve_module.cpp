@@ -77,11 +77,18 @@ std::pair<double, double> bracket_of_arrays(const doubles& energies, const doubl
     return bracket_of(view_of(energies, weights), temperature);
 }
 
-double fermi(double energy, double level, double temperature, std::int32_t nspin) {
-    return occsolve::fermifunction::fermi(energy, level, temperature, nspin);
+// One or two spin channels: any other count (0, a negative one, one beyond 32 bits that
+// a narrower conversion would wrap) is refused, not evaluated.
+std::int32_t spin_channels(std::int64_t nspin) {
+    if (nspin != 1 && nspin != 2)
+        throw py::value_error("nspin must be 1 or 2 (spin channels), not " + std::to_string(nspin));
+    return static_cast<std::int32_t>(nspin);
 }
-double dfermi(double energy, double level, double temperature, std::int32_t nspin) {
-    return occsolve::fermifunction::dfermi(energy, level, temperature, nspin);
+double fermi(double energy, double level, double temperature, std::int64_t nspin) {
+    return occsolve::fermifunction::fermi(energy, level, temperature, spin_channels(nspin));
+}
+double dfermi(double energy, double level, double temperature, std::int64_t nspin) {
+    return occsolve::fermifunction::dfermi(energy, level, temperature, spin_channels(nspin));
 }
 
 }  // namespace
@@ -117,8 +124,9 @@ ValueError for arrays of the wrong shape and for inputs the search cannot use.)"
 bracket that holds the level for every electron count.  Raises ValueError when there is
 no state, an energy is not finite, or the temperature is negative or not finite.)");
     m.def("fermi", py::vectorize(fermi), py::arg("energy"), py::arg("level"), py::arg("temperature"), py::arg("nspin"),
-          "Electrons in a state of `energy` (eV) at Fermi level `level` (eV) and `temperature` (K); elementwise.");
+          "Electrons in a state of `energy` (eV) at Fermi level `level` (eV) and `temperature` (K), with nspin 1 or 2 "
+          "spin channels (else ValueError); elementwise.");
     m.def("dfermi", py::vectorize(dfermi), py::arg("energy"), py::arg("level"), py::arg("temperature"), py::arg("nspin"),
           "The state's broadening weight: minus the derivative of fermi with respect to energy, electrons per eV; "
-          "elementwise.");
+          "nspin 1 or 2; elementwise.");
 }

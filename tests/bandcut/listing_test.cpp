@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdlib>
@@ -120,6 +121,41 @@ TEST(listing, echo_lines) {
     const auto nul = read(with_nul + lattice + fermi + "\n\n" + blocks, 5.5f);
     ASSERT_FALSE(nul.failure);
     EXPECT_EQ(nul.echo, "str=" + historic_dims + vectors);
+}
+
+// The lattice block's rows are fixed-width (3X, 3F13.9, 3X, 3F13.9): lengths of 100 A or
+// more fill their fields and touch, and are read by column; other rows by blanks.
+TEST(listing, lattice_rows_that_touch_are_read_by_column) {
+    const struct {
+        const char* name;
+        std::string rows;
+        std::array<double, 3> a2, b3;
+    } cases[] = {
+        {"a hexagonal cell of 130 A",
+         "   130.000000000  0.000000000  0.000000000     0.007692308  0.004441156  0.000000000\n"
+         "   -65.000000000112.583302492  0.000000000     0.000000000  0.008882312  0.000000000\n"
+         "     0.000000000  0.000000000 20.000000000     0.000000000  0.000000000  0.050000000\n",
+         {-65.0, 112.583302492, 0.0}, {0.0, 0.0, 0.05}},
+        {"a slab of 100 A",
+         "     3.000000000  0.000000000  0.000000000     0.333333333  0.000000000  0.000000000\n"
+         "     0.000000000  3.000000000  0.000000000     0.000000000  0.333333333  0.000000000\n"
+         "     0.000000000  0.000000000100.000000000     0.000000000  0.000000000  0.010000000\n",
+         {0.0, 3.0, 0.0}, {0.0, 0.0, 0.01}},
+        {"the layout with blanks after it",
+         "     2.000000000  0.000000000  0.000000000     0.500000000  0.000000000  0.000000000  \n"
+         "     0.000000000  2.000000000  0.000000000     0.000000000  0.500000000  0.000000000\t\n"
+         "     0.000000000  0.000000000  2.000000000     0.000000000  0.000000000  0.500000000\n",
+         {0.0, 2.0, 0.0}, {0.0, 0.0, 0.5}},
+        {"hand-written rows, by blanks", "  2 0 0  0.5 0 0\n 0 2 0 0 0.5 0\n0 0 2 0 0 0.5\n", {0.0, 2.0, 0.0}, {0.0, 0.0, 0.5}},
+    };
+    for (const auto& c : cases) {
+        const auto o = read(historic_dims + "  direct lattice vectors                 reciprocal lattice vectors\n" + c.rows +
+                            fermi + "\n\n" + blocks);
+        ASSERT_FALSE(o.failure) << c.name << ": " << o.failure->what;
+        EXPECT_EQ(o.bands.direct_double[1], c.a2) << c.name;
+        EXPECT_EQ(o.bands.reciprocal_double[2], c.b3) << c.name;
+        EXPECT_EQ(o.bands.direct[1][1], static_cast<float>(c.a2[1])) << c.name;
+    }
 }
 
 TEST(listing, second_spin_component) {

@@ -88,9 +88,9 @@ TEST(operations, of_model_structures_with_their_moments) {
          stripes, 8, 8},
     };
     for (const auto& c : cases) {
-        ASSERT_EQ(bandcut::structure_fault(c.s, 1 << 20), "") << c.name;
+        ASSERT_EQ(bandcut::structure_fault(c.s), "") << c.name;
         bool beyond = true;
-        const auto ops = bandcut::classify(bandcut::structure_operations(c.s), c.s, c.moments, 1 << 20, beyond);
+        const auto ops = bandcut::classify(bandcut::structure_operations(c.s), c.s, c.moments, bandcut::symmetry_budget::for_listing(1 << 20), beyond);
         EXPECT_FALSE(beyond) << c.name;
         std::size_t keeping = 0, reversing = 0;
         for (const auto& op : ops) ++(op.swaps ? reversing : keeping);

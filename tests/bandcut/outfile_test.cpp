@@ -1,6 +1,10 @@
 #include "outfile.hpp"
 
 #include <dirent.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +14,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -90,6 +95,68 @@ TEST(outfile, a_failed_stream_is_never_committed) {
     }
     EXPECT_EQ(read(dir / "FS.bsxf"), "old");
     EXPECT_EQ(dir.files(), std::vector<std::string>{"FS.bsxf"});
+}
+
+// Only a regular file is replaced: a folder, a FIFO, a socket or a device at the name is
+// named and left as it is (renaming onto a device node as root would replace it, even
+// /dev/null); a symbolic link is replaced by the file, what it points to untouched.  The
+// same when one takes the name between the opening and the commit.
+TEST(outfile, only_regular_files_and_links_are_replaced) {
+    const auto kind = [](const std::string& path) {
+        struct stat st {};
+        return lstat(path.c_str(), &st) == 0 ? st.st_mode & S_IFMT : 0;
+    };
+    const struct {
+        const char* name;
+        std::function<bool(const std::string&)> make;  // false: cannot be made here
+        const char* in_the_way;                       // null: replaced
+    } cases[] = {
+        {"nothing", [](const std::string&) { return true; }, nullptr},
+        {"a regular file", [](const std::string& p) { write(p, "old"); return true; }, nullptr},
+        {"a symbolic link", [](const std::string& p) { write(p + ".target", "old"); return symlink((p + ".target").c_str(), p.c_str()) == 0; }, nullptr},
+        {"a folder", [](const std::string& p) { return mkdir(p.c_str(), 0755) == 0; }, "a folder"},
+        {"a FIFO", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }, "a FIFO"},
+        {"a socket", [](const std::string& p) {
+             const int s = socket(AF_UNIX, SOCK_STREAM, 0);
+             sockaddr_un a{};
+             a.sun_family = AF_UNIX;
+             std::snprintf(a.sun_path, sizeof a.sun_path, "%s", p.c_str());
+             const bool made = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+             close(s);
+             return made;
+         }, "a socket"},
+        // The device /dev/null is, made here (as root only): never replaced.
+        {"a device", [](const std::string& p) { return mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; }, "a device"},
+    };
+    for (const auto& c : cases) {
+        for (const bool meanwhile : {false, true}) {
+            folder dir;
+            const std::string name = dir / "FS.bsxf";
+            if (!meanwhile && !c.make(name)) continue;
+            replacement_file out(name);
+            const bool opened = out.open();
+            EXPECT_EQ(opened, meanwhile || !c.in_the_way) << c.name;
+            if (!opened) {
+                EXPECT_STREQ(out.in_the_way(), c.in_the_way) << c.name;
+            } else {
+                std::fputs("new", out.stream());
+                if (meanwhile && !c.make(name)) continue;
+                const auto outcome = out.commit();
+                EXPECT_EQ(outcome, c.in_the_way ? replacement_file::outcome::in_the_way : replacement_file::outcome::replaced)
+                    << c.name << (meanwhile ? ", made meanwhile" : "");
+                if (c.in_the_way) EXPECT_STREQ(out.in_the_way(), c.in_the_way) << c.name;
+            }
+            if (c.in_the_way) {
+                EXPECT_NE(kind(name), static_cast<unsigned>(S_IFREG)) << c.name;
+                EXPECT_EQ(dir.files(), std::vector<std::string>{"FS.bsxf"}) << c.name;  // no temporary file left
+            } else {
+                EXPECT_EQ(kind(name), static_cast<unsigned>(S_IFREG)) << c.name;
+                EXPECT_EQ(read(name), "new") << c.name;
+                if (std::string(c.name) == "a symbolic link" && !meanwhile) EXPECT_EQ(read(name + ".target"), "old");
+            }
+            std::remove((name + ".target").c_str());
+        }
+    }
 }
 
 TEST(outfile, never_opens_a_file_that_exists) {

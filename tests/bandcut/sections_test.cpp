@@ -241,6 +241,30 @@ TEST(sections, the_run_after_its_dimension_line) {
     EXPECT_EQ(s.positions[2][1], 0.25);
 }
 
+// Counts of 1000 and more fill their four columns and touch the count before them: read
+// by column where the counts read by blanks do not add up to NIONS.
+TEST(sections, ion_counts_that_touch_are_split_by_column) {
+    const struct {
+        const char* line;
+        int nions;
+        std::vector<std::int64_t> counts;
+    } cases[] = {
+        {"   ions per type =               4   4", 8, {4, 4}},
+        {"   ions per type =            10001000", 2000, {1000, 1000}},
+        {"   ions per type =            1000   1100010001000", 4001, {1000, 1, 1000, 1000, 1000}},
+        {"   ions per type =               1   11000", 1002, {1, 1, 1000}},
+        {"   ions per type =           12345   4", 12349, {12345, 4}},   // a wide first field: its own
+        {"   ions per type =           10000   4", 10004, {10000, 4}},   // no field begins with 0
+        {"   ions per type =            10001000", 10001000, {10001000}},  // NIONS says it is one count
+        {"   ions per type =            10001000   ", 2000, {1000, 1000}},  // trailing blanks
+        {"   ions per type =            1000100x", 2000, {}},  // not a count
+    };
+    for (const auto& c : cases) {
+        const auto s = read("", "   number of ions     NIONS = " + std::to_string(c.nions) + "\n" + c.line + "\n");
+        EXPECT_EQ(s.ions_per_type, c.counts) << c.line;
+    }
+}
+
 }  // namespace
 
 namespace {

@@ -1,6 +1,8 @@
 """The module bandcut against the program: the same grid, the same file, the same words."""
 import os
+import pathlib
 import shutil
+import stat
 import subprocess
 
 import numpy as np
@@ -104,4 +106,30 @@ def test_files_that_cannot_be_read_or_written_raise_oserror(tmp_path):
         cut.write_bandgrid(str(tmp_path / "FS.bsxf"), bands=[(0, 7)])
     with pytest.raises(TypeError):
         bandcut.read(os.path.join(GOLDEN, "single_point", "OUTCAR"))  # no mesh
+    # Only a regular file is replaced: a FIFO (as a device would be) is named, left as it is.
+    os.mkfifo(tmp_path / "fifo")
+    with pytest.raises(OSError, match="a FIFO is there, not a regular file"):
+        cut.write_bandgrid(tmp_path / "fifo")
+    assert stat.S_ISFIFO(os.lstat(tmp_path / "fifo").st_mode)
+    os.remove(tmp_path / "fifo")
+    # A NUL byte would end the path early, naming another file: refused as open() refuses it.
+    (tmp_path / "FSnul").write_text("kept")
+    for nul in (str(tmp_path / "FSnul\x00.txt"), os.fsencode(tmp_path / "FSnul\x00.txt")):
+        with pytest.raises(ValueError, match="null byte"):
+            cut.write_bandgrid(nul)
+        with pytest.raises(ValueError, match="null byte"):
+            bandcut.read(nul, mesh=(1, 1, 1))
+    assert (tmp_path / "FSnul").read_text() == "kept"
+    os.remove(tmp_path / "FSnul")
     assert os.listdir(tmp_path) == []  # no temporary file left behind
+
+
+def test_the_energies_cannot_be_changed_from_outside(tmp_path):
+    cut = bandcut.read(pathlib.Path(GOLDEN) / "single_point" / "OUTCAR", mesh=(1, 1, 1), ef=10.0)
+    before = cut.energies.copy()
+    with pytest.raises(ValueError, match="read-only"):
+        e = cut.energies
+        e -= 1.0
+    assert np.array_equal(cut.energies, before)
+    cut.write_bandgrid(tmp_path / "FS.bsxf")  # path-like
+    assert (tmp_path / "FS.bsxf").read_text().startswith("BEGIN_INFO")

@@ -67,12 +67,17 @@ def test_levels_are_the_c_interfaces_bit_for_bit(c, nk, nband, nspin, t):
 
 def test_the_occupation_functions_are_the_c_interfaces(c):
     energies = np.linspace(-1, 1, 41)
-    for t, nspin in ((300.0, 1), (1e4, 2), (5.0, 3)):
+    for t, nspin in ((300.0, 1), (1e4, 2), (5.0, 2)):
         f = occsolve.fermi(energies, 0.1, t, nspin)
         d = occsolve.dfermi(energies, 0.1, t, nspin)
         assert f.shape == d.shape == energies.shape
         assert list(f) == [c.occsolve_fermi(x, 0.1, t, nspin) for x in energies]
         assert list(d) == [c.occsolve_dfermi(x, 0.1, t, nspin) for x in energies]
+    # A spin count is 1 or 2: none other is evaluated, one beyond 32 bits is not wrapped.
+    for nspin in (0, -1, 3, 2**31, [1, 2, 2**31 + 1]):
+        for function in (occsolve.fermi, occsolve.dfermi):
+            with pytest.raises(ValueError, match="nspin must be 1 or 2"):
+                function(energies[:3], 0.1, 300.0, nspin)
 
 
 # Arrays as callers hold them: converted to C-contiguous float64 (a copy, with the same
