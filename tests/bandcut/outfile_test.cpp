@@ -144,7 +144,9 @@ TEST(outfile, only_regular_files_and_links_are_replaced) {
                 const auto outcome = out.commit();
                 EXPECT_EQ(outcome, c.in_the_way ? replacement_file::outcome::in_the_way : replacement_file::outcome::replaced)
                     << c.name << (meanwhile ? ", made meanwhile" : "");
-                if (c.in_the_way) EXPECT_STREQ(out.in_the_way(), c.in_the_way) << c.name;
+                if (c.in_the_way) {
+                    EXPECT_STREQ(out.in_the_way(), c.in_the_way) << c.name;
+                }
             }
             if (c.in_the_way) {
                 EXPECT_NE(kind(name), static_cast<unsigned>(S_IFREG)) << c.name;
@@ -152,7 +154,9 @@ TEST(outfile, only_regular_files_and_links_are_replaced) {
             } else {
                 EXPECT_EQ(kind(name), static_cast<unsigned>(S_IFREG)) << c.name;
                 EXPECT_EQ(read(name), "new") << c.name;
-                if (std::string(c.name) == "a symbolic link" && !meanwhile) EXPECT_EQ(read(name + ".target"), "old");
+                if (std::string(c.name) == "a symbolic link" && !meanwhile) {
+                    EXPECT_EQ(read(name + ".target"), "old");
+                }
             }
             std::remove((name + ".target").c_str());
         }
