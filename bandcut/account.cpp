@@ -52,15 +52,22 @@ std::string left_out(const grid_map& map) {
 std::string how_unfolded(const unfolding& u) {
     std::string how = std::to_string(u.rotations) + " rotations" + (u.time_reversal ? " with time reversal" : "") +
                       ", from " + u.source;
+    if (u.spins_agree) return how + "; the spin components agree at every listed point, so no rotation's spin action matters";
+    if (u.by_energies) return how + "; each fixes a listed point where the spin components differ, so each keeps the moments";
     if (*u.moments == '\0') return how;
     how += std::string("; moments from ") + u.moments;
-    if (u.reversing > 0)
+    if (u.reversing > 0) {
         how += ": " + std::to_string(u.reversing) + " of the rotations reverse them, swapping the spin components";
-    else if (u.left_out > 0)
+    } else if (u.left_out > 0 && u.refuted_band >= 0) {
+        how += ": only the rotations that keep them, as the calculation used (the energies refute the " +
+               std::to_string(u.left_out) + " that reverse them: at " + u.refuted_at + " band " +
+               std::to_string(u.refuted_band + 1) + "'s spin components differ)";
+    } else if (u.left_out > 0) {
         how += ": only the rotations that keep them, as the calculation used (the " + std::to_string(u.left_out) +
                " that reverse them left out)";
-    else
+    } else {
         how += ", kept by every rotation";
+    }
     return how;
 }
 

@@ -35,7 +35,7 @@ void run(cut_result& r, std::FILE* in, std::string_view name, std::optional<floa
     note_sets(r.said, r.bands);
     auto budget = symmetry_budget::for_listing(r.bands.bytes);
     if (options.symmetry_seconds) budget.seconds = *options.symmetry_seconds;
-    grid_map map = map_grid(r.bands, r.g, budget);
+    grid_map map = map_grid(r.bands, r.g, budget, r.ef);
     explain_route(r.said, name, r.bands, r.g, map);
     if (map.how == grid_map::route::refused) return;
     r.how = map.how;

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -110,6 +112,13 @@ bool is_kpoint_header(std::string_view line) {
            fields.real(c) && fields.real(c);
 }
 
+// A line of a many-body run's frequency table, or its heading ("frequency", "omega").
+bool names_frequencies(std::string_view line) {
+    std::string lower(c_text(line).substr(0, 200));
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find("frequenc") != std::string::npos || lower.find("omega") != std::string::npos;
+}
+
 // The coordinates of a header are the three reals after its colon, or, in a header
 // without a colon, the three reals after its first three tokens.
 vec3 kpoint_coordinates(std::string_view line) {
@@ -178,7 +187,7 @@ public:
         out_.reached = listing::stage::fermi_marker;
         out_.efermi = fermi_energy(line_);
         out_.mesh = sections_.sections();
-        if (auto failure = eigenvalues()) return failure;
+        if (auto failure = eigenvalues()) return named_for_the_run(std::move(*failure));
         if (auto failure = after_the_first_set()) return failure;
         out_.bytes = lines_.bytes();
         out_.reached = listing::stage::band_energies;
@@ -297,13 +306,28 @@ private:
         return true;
     }
 
+    // A many-body run (quasiparticles, response functions: its input echo says so, or a
+    // frequency table follows its E-fermi line) prints tables there that are not band
+    // energies: a failure to read them is named for what the listing is.
+    read_failure named_for_the_run(read_failure failure) const {
+        if (failure.unreadable || (out_.mesh.many_body.empty() && !frequencies_)) return failure;
+        failure.what = "the listing is of a many-body run (" +
+                       (out_.mesh.many_body.empty() ? std::string("a frequency table follows its E-fermi line")
+                                                    : "ALGO = " + out_.mesh.many_body + " at line " +
+                                                          std::to_string(out_.mesh.many_body_line)) +
+                       "): what follows E-fermi is no set of band energies";
+        return failure;
+    }
+
     // The eigenvalue blocks.  A header is expected on the third line after the "E-fermi"
     // line and on the line after each block's separator; current listings put more lines
     // there ("Fermi energy:", band-gap lines, " spin component 1"), so lines are skipped
     // until a header when none stands where it is expected.
     std::optional<read_failure> eigenvalues() {
-        for (int discarded = 0; discarded < 2; ++discarded)
+        for (int discarded = 0; discarded < 2; ++discarded) {
             if (!next(line_)) return ended("before its first k-point block");
+            frequencies_ = frequencies_ || names_frequencies(line_);
+        }
         if (auto failure = blocks(0)) return failure;
 
         // A second spin component follows the first set after blank lines (or in place
@@ -359,13 +383,18 @@ private:
                        (spin ? " of spin component 2" : "");
             };
             bool header = next(line_) && is_kpoint_header(line_);
-            while (!header && next(line_)) header = is_kpoint_header(line_);
+            while (!header && next(line_)) {
+                header = is_kpoint_header(line_);
+                if (k == 0 && spin == 0 && !header) frequencies_ = frequencies_ || names_frequencies(line_);
+            }
             if (!header) return ended("before " + block());
             if (lines_.unterminated()) return ended("inside " + block());
             if (spin == 0) {
                 vec3* c = coordinates.room(k + 1);
                 if (!c) return no_room(coordinates);
                 c[k] = kpoint_coordinates(line_);
+            } else if (const auto failure = same_point(k)) {
+                return failure;
             }
             if (!next(line_) || lines_.unterminated()) return ended("inside " + block());  // column heads
             if (contains(line_, "QP-energies") || contains(line_, "KS-energies"))
@@ -377,6 +406,25 @@ private:
         out_.eband[static_cast<std::size_t>(spin)] = table.release();
         if (spin == 0) out_.kpoint = coordinates.release();
         return std::nullopt;
+    }
+
+    // Spin component 2's blocks hold the points of spin component 1's, in the same order:
+    // each header must name the same point (blocks moved about, headers and all, would put
+    // energies at the wrong points).
+    std::optional<read_failure> same_point(std::size_t k) const {
+        const vec3 c = kpoint_coordinates(line_);
+        const vec3& first = out_.kpoint[k];
+        bool same = true;
+        for (std::size_t a = 0; a < 3; ++a)
+            same = same && (c[a] == first[a] || (std::isnan(c[a]) && std::isnan(first[a])));
+        if (same) return std::nullopt;
+        char text[240];
+        std::snprintf(text, sizeof text,
+                      "the header of k-point block %zu of spin component 2 (%.4f %.4f %.4f) is not that of spin component 1 "
+                      "(%.4f %.4f %.4f)",
+                      k + 1, static_cast<double>(c[0]), static_cast<double>(c[1]), static_cast<double>(c[2]),
+                      static_cast<double>(first[0]), static_cast<double>(first[1]), static_cast<double>(first[2]));
+        return fail(text);
     }
 
     // One block's band lines into the table from entry `first` on: those of the usual
@@ -409,6 +457,7 @@ private:
     std::size_t first_table_;
     std::size_t budget_;  // bytes the tables may still take: a stream's limit, else no limit beyond the file's
     std::size_t stream_line_, stream_tables_;
+    bool frequencies_ = false;  // a line before the first k-point block names frequencies
     band_shape shape_;
     std::string_view line_;
     section_reader sections_;

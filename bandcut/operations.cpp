@@ -264,15 +264,19 @@ public:
         tolerance_ = 1e-9 * std::max(largest, 1.0);
     }
 
-    // Maps every ion and compares moments, stopping at the first ion that shows neither.
-    action of(const operation& op) const {
+    // Maps every ion and compares moments, stopping at the first ion that shows neither;
+    // `lost` the ion mapped onto no ion of its species.
+    action of(const operation& op, std::int64_t* lost = nullptr) const {
         action a{true, true};
         for (std::size_t i = 0; i < s_.positions.size() && (a.keeps || a.reverses); ++i) {
             const dvec3& x = s_.positions[i];
             dvec3 y{};
             for (std::size_t r = 0; r < 3; ++r) y[r] = op.w[r][0] * x[0] + op.w[r][1] * x[1] + op.w[r][2] * x[2] + op.tau[r];
             const int j = sites_.find(y, s_.types[i]);
-            if (j < 0) return {};
+            if (j < 0) {
+                if (lost) *lost = static_cast<std::int64_t>(i);
+                return {};
+            }
             const double mi = m_[i], mj = m_[static_cast<std::size_t>(j)];
             a.keeps = a.keeps && std::fabs(mj - mi) <= tolerance_;
             a.reverses = a.reverses && std::fabs(mj + mi) <= tolerance_;
@@ -299,6 +303,14 @@ std::uint64_t place_key(const dvec3& t) {
 }
 
 }  // namespace
+
+moment_action act_on_moments(const operation& op, const structure& s, const std::vector<double>& moments) {
+    moment_action out;
+    const action a = moment_classifier(s, moments).of(op, &out.lost);
+    out.keeps = a.keeps;
+    out.reverses = a.reverses;
+    return out;
+}
 
 std::vector<kpoint_operation> classify(const std::vector<operation>& ops, const structure& s,
                                        const std::vector<double>& moments, const symmetry_budget& budget,

@@ -107,6 +107,17 @@ std::string search_fault(const structure& s, const symmetry_budget& budget);
 // must have passed structure_fault.  Empty when spglib finds none.
 std::vector<operation> structure_operations(const structure& s);
 
+// What one operation does to the moments (one per ion, zero moments both kept and
+// reversed): `keeps` when every ion lands on one of the same moment, `reverses` when every
+// ion lands on one of the opposite moment; `lost`, the ion (counting from 0) that it maps
+// onto no ion of its species, else -1 (then neither holds).  The structure must have
+// passed structure_fault.
+struct moment_action {
+    bool keeps = false, reverses = false;
+    std::int64_t lost = -1;
+};
+moment_action act_on_moments(const operation& op, const structure& s, const std::vector<double>& moments);
+
 // What each operation does to the moments (one per ion; zero moments are both kept and
 // reversed), as k-point operations: (M, no swap) for one that keeps them, (M, swap) for
 // one that reverses them, nothing for one that does neither or maps an ion onto no ion

@@ -49,7 +49,7 @@ void unfolded(grid_map& map, const listing& bands, unfolding&& u) {
 
 }  // namespace
 
-grid_map map_grid(const listing& bands, const grid& g, const symmetry_budget& budget) {
+grid_map map_grid(const listing& bands, const grid& g, const symmetry_budget& budget, float ef) {
     grid_map map;
     const bool fits = g.points() <= bands.nkpts;
     if (fits) {
@@ -62,7 +62,7 @@ grid_map map_grid(const listing& bands, const grid& g, const symmetry_budget& bu
     }
     unfold_outcome u;
     try {
-        u = unfold(bands, g, budget);
+        u = unfold(bands, g, budget, ef);
     } catch (const std::bad_alloc&) {
         u.why = "no unfolding: not enough memory to unfold";  // a refusal below needs none
     }

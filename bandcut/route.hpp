@@ -41,7 +41,8 @@ struct grid_map {
     std::int64_t beyond = 0;    // other k-points listed after a placed mesh: not in the file, but they count
 };
 
-// `budget` bounds the symmetry work of the unfolding.
-grid_map map_grid(const listing& bands, const grid& g, const symmetry_budget& budget);
+// `budget` bounds the symmetry work of the unfolding; `ef` is the Fermi energy the file's
+// bands are chosen by.
+grid_map map_grid(const listing& bands, const grid& g, const symmetry_budget& budget, float ef);
 
 }  // namespace bandcut

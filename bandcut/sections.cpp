@@ -3,6 +3,7 @@
 #include "convert.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -52,30 +53,59 @@ std::optional<bool> logical_after(std::string_view line, std::string_view name) 
 }
 
 // MAGMOM's value in the input's shorthand: "4*3.0 4*-3.0" is 3.0 four times, then -3.0
-// four times.  False when a term is neither a number nor count*number, or a count is
-// negative; a comment ("!", "#") ends the list.  Nothing is expanded here: a damaged
-// line that claims 10^18 moments costs a run, not memory.
-bool read_magmom(std::string_view text, mesh_sections& s) {
+// four times; a comment ("!", "#", touching the values or not) ends it, and Fortran's
+// exponent letter reads as C's ("1.5d0").  False when a term is neither a number nor
+// count*number, or a count is negative.  Nothing is expanded here: a damaged line that
+// claims 10^18 moments costs a run, not memory.
+bool read_magmom(std::string_view text, std::vector<std::pair<std::int64_t, double>>& runs, std::int64_t& total) {
+    text = text.substr(0, std::min(text.find('!'), text.find('#')));
     line_scanner terms(text);
-    std::string_view term;
-    while (terms.token(term)) {
-        if (term.front() == '!' || term.front() == '#') break;
-        const auto star = term.find('*');
+    std::string_view word;
+    while (terms.token(word)) {
+        std::string term(word);
+        for (char& c : term)
+            if (c == 'd' || c == 'D') c = 'e';
+        std::string_view t = term;
+        const auto star = t.find('*');
         std::int64_t count = 1;
         if (star != std::string_view::npos) {
-            line_scanner n(term.substr(0, star));
+            line_scanner n(t.substr(0, star));
             if (!n.integer(count) || !n.at_end() || count < 0) return false;
-            term.remove_prefix(star + 1);
+            t.remove_prefix(star + 1);
         }
-        line_scanner value(term);
+        line_scanner value(t);
         double v = 0;
         if (!value.real(v) || !value.at_end()) return false;
-        s.magmom.emplace_back(count, v);
-        s.magmom_count = count > std::numeric_limits<std::int64_t>::max() - s.magmom_count
-                             ? std::numeric_limits<std::int64_t>::max()
-                             : s.magmom_count + count;
+        runs.emplace_back(count, v);
+        total = count > std::numeric_limits<std::int64_t>::max() - total ? std::numeric_limits<std::int64_t>::max()
+                                                                          : total + count;
     }
     return true;
+}
+
+// The value of a tag line of the input echo ("   ALGO = GW0"), if `line` is one: the tag
+// first on the line, then "=".
+std::optional<std::string_view> tag_value(std::string_view line, std::string_view tag) {
+    line = trimmed(line);
+    if (!line.starts_with(tag)) return std::nullopt;
+    line.remove_prefix(tag.size());
+    while (!line.empty() && is_blank(line.front())) line.remove_prefix(1);
+    if (line.empty() || line.front() != '=') return std::nullopt;
+    return line.substr(1);
+}
+
+// ALGO values of many-body runs: GW in its flavours, response functions (RPA, ACFDT,
+// CHI, cRPA) and the Bethe-Salpeter and time-evolution methods.
+bool many_body_algo(std::string_view value) {
+    line_scanner words(value);
+    std::string_view word;
+    if (!words.token(word)) return false;
+    std::string upper(word);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const char* m : {"GW", "GW0", "EVGW", "EVGW0", "QPGW", "QPGW0", "SCGW", "SCGW0", "G0W0", "G0W0R", "GWR", "GW0R",
+                          "EVGW0R", "ACFDT", "ACFDTR", "RPA", "RPAR", "CHI", "CRPA", "CRPAR", "BSE", "TDHF", "TIMEEV"})
+        if (upper == m) return true;
+    return false;
 }
 
 // The counts of "ions per type =               4   4": the first in a wide field, each
@@ -118,7 +148,7 @@ std::vector<std::int64_t> ion_counts(std::string_view text, bool split) {
 void section_reader::see(std::string_view line, long number) {
     if (state_ != state::idle && in_section(line, number)) return;
     state_ = state::idle;
-    recognise(line);
+    recognise(line, number);
 }
 
 void section_reader::start(state next) {
@@ -247,17 +277,34 @@ bool section_reader::zone_row(std::string_view line) {
     return true;
 }
 
-void section_reader::recognise(std::string_view line) {
+void section_reader::recognise(std::string_view line, long number) {
     if (after_dimensions_) {
         recognise_run(line);
     } else {
-        recognise_input(line);
+        recognise_input(line, number);
+    }
+}
+
+// A MAGMOM tag line: the first gives the moments; a later one that says otherwise makes
+// them unknowable.
+void section_reader::magmom_line(std::string_view value, long number) {
+    std::vector<std::pair<std::int64_t, double>> runs;
+    std::int64_t total = 0;
+    const bool readable = read_magmom(value, runs, total);
+    if (!s_.magmom_given) {
+        s_.magmom_given = true;
+        s_.magmom_readable = readable;
+        s_.magmom = std::move(runs);
+        s_.magmom_count = total;
+        s_.magmom_lines[0] = number;
+    } else if (s_.magmom_lines[1] == 0 && (readable != s_.magmom_readable || runs != s_.magmom)) {
+        s_.magmom_lines[1] = number;
     }
 }
 
 // Before the dimension line: the input echo, the symmetry analysis, the k-point input and
 // the lists it makes.
-void section_reader::recognise_input(std::string_view line) {
+void section_reader::recognise_input(std::string_view line, long number) {
     if (contains(line, "space group operations") && contains(line, "Found") && !kpoint_input_seen_) {
         if (const auto n = integer_after(line, "Found")) s_.operations_found = *n;
     } else if (trimmed(line).starts_with("KPOINTS:")) {
@@ -286,10 +333,14 @@ void section_reader::recognise_input(std::string_view line) {
         start(state::irreducible_head);
     } else if (contains(line, "default of 1 will be used for all atoms")) {
         s_.default_moments = true;
-    } else if (!s_.magmom_given && contains(line, "MAGMOM") && contains(line, "=")) {
-        // The first is the input's; the default box names the tag too, without "=".
-        s_.magmom_given = true;
-        s_.magmom_readable = read_magmom(line.substr(line.find('=') + 1), s_);
+    } else if (const auto value = tag_value(line, "MAGMOM")) {
+        magmom_line(*value, number);
+    } else if (const auto algo = tag_value(line, "ALGO"); algo && many_body_algo(*algo) && s_.many_body.empty()) {
+        line_scanner words(*algo);
+        std::string_view word;
+        words.token(word);
+        s_.many_body = word;
+        s_.many_body_line = number;
     }
 }
 

@@ -21,6 +21,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -70,13 +71,22 @@ struct mesh_sections {
     std::vector<weighted_kpoint> irreducible;  // coordinates and raw weights
     bool zone_list = false;
     std::vector<zone_point> zone;
+    // MAGMOM from the input echo's own tag line ("   MAGMOM = 4*3.0 4*-3.0"), never from a
+    // title or another tag's text: runs of (count, moment); the moments they stand for,
+    // counted (saturating), are expanded only once checked against the ions.  Several tag
+    // lines that disagree say nothing (which one the run read is not knowable): the first
+    // two are named.
     bool magmom_given = false;
     bool magmom_readable = false;
-    // MAGMOM as the input writes it, "4*3.0 4*-3.0": runs of (count, moment); the moments
-    // they stand for, counted (saturating), are expanded only once checked against the ions.
     std::vector<std::pair<std::int64_t, double>> magmom;
     std::int64_t magmom_count = 0;
+    std::array<long, 2> magmom_lines{};  // the first tag line, and the first that disagrees with it (0: none)
+    bool magmom_conflict() const { return magmom_lines[1] != 0; }
     bool default_moments = false;  // the box that says every ion starts from a moment of 1
+    // The input echo's ALGO when it names a many-body method (quasiparticles, response
+    // functions), and its line: such a run's tables after E-fermi need not be band energies.
+    std::string many_body;
+    long many_body_line = 0;
 
     // After the dimension line.
     std::optional<std::int64_t> nions;
@@ -93,7 +103,7 @@ struct mesh_sections {
     std::vector<double> magnetization;
 
     // Whether the initial moments must come from the moments the run printed.
-    bool moments_from_magnetization() const { return !magmom_given && !default_moments; }
+    bool moments_from_magnetization() const { return (!magmom_given || magmom_conflict()) && !default_moments; }
 };
 
 class section_reader {
@@ -128,8 +138,9 @@ private:
     bool k_lattice_row(std::string_view line);
     bool list_head(std::string_view line);
     bool zone_row(std::string_view line);
-    void recognise(std::string_view line);
-    void recognise_input(std::string_view line);
+    void recognise(std::string_view line, long number);
+    void recognise_input(std::string_view line, long number);
+    void magmom_line(std::string_view value, long number);
     void recognise_run(std::string_view line);
     void start(state next);
 

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <numeric>
+#include <optional>
 
 namespace bandcut {
 
@@ -240,9 +242,15 @@ star_walk walk(const operation_set& set, const wedge& w, const integer_mesh& mes
 
 // Where a reversing operation meets a keeping one on a grid point (as where it leaves an
 // irreducible point where it is: the identity keeps), the irreducible point's spin
-// components must be equal: else the operation does not reverse the calculation's moments.  Self-consistency leaves up to about 1.3 meV between states
-// that symmetry makes equal; real spin splittings are tens of meV.
-std::string spin_fault(const listing& bands, const wedge& w, const star_walk& s) {
+// components must be equal, over the bands that can reach the file: else the operation
+// does not reverse the calculation's moments.
+struct spin_refutation {
+    std::string why;  // empty: none
+    std::string at;   // the point
+    std::int64_t band = -1;
+};
+
+spin_refutation spin_fault(const listing& bands, const wedge& w, const star_walk& s, std::int64_t compared) {
     std::vector<char> both(w.listed.size(), 0);
     for (std::size_t p = 0; p < s.owner.size(); ++p)
         if (s.reach[p] == (star_walk::by_keeping | star_walk::by_reversing)) both[static_cast<std::size_t>(s.owner[p])] = 1;
@@ -250,15 +258,18 @@ std::string spin_fault(const listing& bands, const wedge& w, const star_walk& s)
     for (std::size_t i = 0; i < w.listed.size(); ++i) {
         if (!both[i]) continue;
         const std::size_t row = static_cast<std::size_t>(w.listed[i]) * nbands;
-        for (std::size_t b = 0; b < nbands; ++b) {
+        for (std::size_t b = 0; b < static_cast<std::size_t>(compared); ++b) {
             const double split = std::fabs(static_cast<double>(bands.eband[0][row + b]) - bands.eband[1][row + b]);
-            if (!(split <= 0.003 + 1e-6)) {
-                char text[320];
+            if (!(split <= spin_tolerance)) {
+                spin_refutation r{"", point_text(w.listed[i], w.c[i]), static_cast<std::int64_t>(b)};
+                char text[400];
                 std::snprintf(text, sizeof text,
                               "an operation that reverses the moments takes %s onto itself, yet its spin components "
-                              "differ by %.4f eV in band %zu: the moments are not those the calculation started from",
-                              point_text(w.listed[i], w.c[i]).c_str(), split, b + 1);
-                return text;
+                              "differ by %.4f eV in band %zu (of the %lld compared, those up to the highest that can "
+                              "cross Ef): the moments are not those the calculation started from",
+                              r.at.c_str(), split, b + 1, static_cast<long long>(compared));
+                r.why = text;
+                return r;
             }
         }
     }
@@ -285,9 +296,9 @@ std::int64_t wrong_weights(const wedge& w, const star_walk& s, std::int64_t size
     return std::min(disagreeing(grid_share, 1e-6, true), disagreeing(star_share, 1e-6, true));
 }
 
-// The full-zone list maps every grid point itself: the map must be the same, and its rows
-// marked "spinflp" must be those a reversing operation reaches.
-std::string zone_fault(const mesh_sections& m, const wedge& w, const star_walk& s, const integer_mesh& mesh) {
+// The full-zone list maps every grid point itself: the map must be the same, and (unless
+// `marks` is false) its rows marked "spinflp" must be those a reversing operation reaches.
+std::string zone_fault(const mesh_sections& m, const wedge& w, const star_walk& s, const integer_mesh& mesh, bool marks) {
     std::int64_t differ = 0, flips = 0;
     for (const auto& z : m.zone) {
         if (z.weight == 0) continue;
@@ -297,7 +308,8 @@ std::string zone_fault(const mesh_sections& m, const wedge& w, const star_walk& 
         const auto o = at >= 0 ? s.owner[static_cast<std::size_t>(at)] : -1;
         if (o < 0 || w.listed[static_cast<std::size_t>(o)] != z.index - 1) {
             ++differ;
-        } else if (!(s.reach[static_cast<std::size_t>(at)] & (z.spin_flip ? star_walk::by_reversing : star_walk::by_keeping))) {
+        } else if (marks &&
+                   !(s.reach[static_cast<std::size_t>(at)] & (z.spin_flip ? star_walk::by_reversing : star_walk::by_keeping))) {
             ++flips;
         }
     }
@@ -308,24 +320,32 @@ std::string zone_fault(const mesh_sections& m, const wedge& w, const star_walk& 
     return {};
 }
 
+// How a proof failed: the map (a count, the weights, the full-zone list), the operations
+// themselves (no group), or the spin check (the energies refute the reversing ones).
+enum class failed { map, group, spin };
+
 // The proof for one set of operations, and the map it gives; `detail` says what failed.
+// `marks`: whether the full-zone list's "spinflp" marks must match.
 std::optional<unfolding> prove(const listing& bands, const wedge& w, const operation_set& set,
                                const calculation_symmetry& sym, const integer_mesh& mesh, std::int64_t size,
-                               std::string& detail, bool& whole) {
-    whole = false;  // a failure of the operations themselves, not of the map
-    if (detail = group_fault(set, sym.source); !detail.empty()) return whole = true, std::nullopt;
+                               std::int64_t compared, bool marks, std::string& detail, failed& how,
+                               spin_refutation& refuted) {
+    how = failed::group;
+    if (detail = group_fault(set, sym.source); !detail.empty()) return std::nullopt;
+    how = failed::map;
     const star_walk s = walk(set, w, mesh, size);
     const auto unreached = std::count(s.owner.begin(), s.owner.end(), -1);
     if (unreached > 0) return detail = std::to_string(unreached) + " grid points unreached", std::nullopt;
     if (s.conflicts > 0)
         return detail = std::to_string(s.conflicts) + " grid points reached from two irreducible k-points", std::nullopt;
     if (bands.nspin == 2 && set.reversing > 0)
-        if (detail = spin_fault(bands, w, s); !detail.empty()) return whole = true, std::nullopt;
+        if (refuted = spin_fault(bands, w, s, compared); !refuted.why.empty())
+            return how = failed::spin, detail = refuted.why, std::nullopt;
     if (const auto wrong = wrong_weights(w, s, size); wrong > 0)
         return detail = "the weights of " + std::to_string(wrong) + " irreducible k-points are not their shares of the grid",
                std::nullopt;
     if (bands.mesh.zone_list)
-        if (detail = zone_fault(bands.mesh, w, s, mesh); !detail.empty()) return std::nullopt;
+        if (detail = zone_fault(bands.mesh, w, s, mesh, marks); !detail.empty()) return std::nullopt;
     unfolding u;
     u.kpoint_at.resize(s.owner.size());
     for (std::size_t p = 0; p < s.owner.size(); ++p)
@@ -338,33 +358,76 @@ std::optional<unfolding> prove(const listing& bands, const wedge& w, const opera
     u.time_reversal = sym.time_reversal;
     u.source = sym.source;
     u.moments = sym.moments;
+    u.spins_agree = sym.spins_agree;
+    u.by_energies = sym.by_energies;
+    u.compared = compared;
     return u;
+}
+
+// The bands that can reach the file: up to the highest whose range over the listed points
+// straddles Ef (the one asked for, or the run's own), in either spin component.
+std::int64_t bands_that_can_reach(const listing& bands, const wedge& w, float ef) {
+    std::int64_t highest = -1;
+    const auto nbands = static_cast<std::size_t>(bands.nbands);
+    for (int s = 0; s < bands.nspin; ++s)
+        for (std::size_t b = 0; b < nbands; ++b) {
+            float lo = std::numeric_limits<float>::infinity(), hi = -lo;
+            for (const auto k : w.listed) {
+                const float e = bands.eband[static_cast<std::size_t>(s)][static_cast<std::size_t>(k) * nbands + b];
+                lo = std::min(lo, e);
+                hi = std::max(hi, e);
+            }
+            for (const float level : {ef, bands.efermi})
+                if (lo < level && level < hi) highest = std::max(highest, static_cast<std::int64_t>(b));
+        }
+    return highest + 1;
+}
+
+// What the energies say of the spin action: the listed points where a band that can
+// reach the file has spin components more than 3 meV apart.
+spin_evidence evidence_of(const listing& bands, const wedge& w, std::int64_t compared) {
+    spin_evidence ev;
+    ev.compared = compared;
+    if (bands.nspin != 2) return ev;
+    const auto nbands = static_cast<std::size_t>(bands.nbands);
+    for (std::size_t i = 0; i < w.listed.size(); ++i) {
+        const std::size_t row = static_cast<std::size_t>(w.listed[i]) * nbands;
+        for (std::size_t b = 0; b < static_cast<std::size_t>(compared); ++b) {
+            const double split = std::fabs(static_cast<double>(bands.eband[0][row + b]) - bands.eband[1][row + b]);
+            if (!(split <= spin_tolerance)) {
+                ev.splits.push_back({w.listed[i], w.c[i], static_cast<std::int64_t>(b), split});
+                break;
+            }
+        }
+    }
+    return ev;
 }
 
 }  // namespace
 
-unfold_outcome unfold(const listing& bands, const grid& g, const symmetry_budget& budget) {
+unfold_outcome unfold(const listing& bands, const grid& g, const symmetry_budget& budget, float ef) {
     unfold_outcome out;
     const mesh_sections& m = bands.mesh;
     if (m.band_path) return out.why = "the listing holds a band path, not a mesh", out;
     std::string lacking;
     auto points = irreducible_points(bands, lacking);
-    auto sym = points ? symmetry_of(bands, budget, lacking) : std::nullopt;
+    if (!points) return out.why = "no unfolding: " + lacking, out;
+    const std::int64_t compared = bands_that_can_reach(bands, *points, ef);
+    auto sym = symmetry_of(bands, budget, evidence_of(bands, *points, compared), lacking);
     if (!sym) return out.why = "no unfolding: " + lacking, out;
 
-    // The whole set first; where it reverses moments, the set that keeps them after it.
-    std::vector<operation_set> sets{make_set(*sym, false)};
-    if (sets[0].reversing > 0) sets.push_back(make_set(*sym, true));
-    // The listing counts the operations it found: the set it used has that many.
-    const std::int64_t whole = sets[0].rotations, reversing = sets[0].reversing;
-    if (m.operations_found) {
-        const auto miscounted = [&](const operation_set& s) { return s.rotations != *m.operations_found; };
-        sets.erase(std::remove_if(sets.begin(), sets.end(), miscounted), sets.end());
-        if (sets.empty())
-            return out.why = "no unfolding: the listing found " + std::to_string(*m.operations_found) +
-                             " space group operations, " + sym->source + " gives " + std::to_string(whole) + " rotations",
-                   out;
-    }
+    // The whole set, and where it reverses moments, the set that keeps them, which stands
+    // on its own only where the listing's count of operations is its, or the energies
+    // refute the reversing ones.
+    const operation_set whole = make_set(*sym, false);
+    std::optional<operation_set> keeping;
+    if (whole.reversing > 0) keeping = make_set(*sym, true);
+    const auto counted = [&](const operation_set& s) { return !m.operations_found || s.rotations == *m.operations_found; };
+    if (!counted(whole) && !(keeping && counted(*keeping)))
+        return out.why = "no unfolding: the listing found " + std::to_string(*m.operations_found) +
+                         " space group operations, " + sym->source + " gives " + std::to_string(whole.rotations) +
+                         " rotations",
+               out;
     const point3 n{g.nkx, g.nky, g.nkz};
     const std::string onto = "the " + std::to_string(points->listed.size()) + " irreducible k-points do not unfold onto " +
                              grid_text(n[0], n[1], n[2]);
@@ -377,27 +440,35 @@ unfold_outcome unfold(const listing& bands, const grid& g, const symmetry_budget
     // No unfolding reaches more grid points than the stars hold: this bounds the memory
     // and time below by what the listing holds.
     const std::int64_t size = g.points();
-    if (static_cast<double>(size) > static_cast<double>(points->listed.size()) * 2.0 * static_cast<double>(whole))
+    if (static_cast<double>(size) > static_cast<double>(points->listed.size()) * 2.0 * static_cast<double>(whole.rotations))
         return fail("the grid has more points than " + std::to_string(points->listed.size()) +
-                    " irreducible k-points reach with " + std::to_string(whole) + " rotations");
+                    " irreducible k-points reach with " + std::to_string(whole.rotations) + " rotations");
     std::string detail;
     const auto shift = mesh_shift(*points, m, g, detail);
     if (!shift) return fail(detail);
     const integer_mesh mesh(g, *shift);
 
-    std::string first;
-    bool whole_first = false;
-    for (const auto& set : sets) {
-        bool of_the_set = false;
-        if (auto u = prove(bands, *points, set, *sym, mesh, size, detail, of_the_set)) {
-            u->left_out = reversing - set.reversing;
+    failed how = failed::map;
+    spin_refutation refuted;
+    if (counted(whole)) {
+        if (auto u = prove(bands, *points, whole, *sym, mesh, size, compared, true, detail, how, refuted)) {
             out.done = std::move(u);
             return out;
         }
-        if (first.empty()) first = detail, whole_first = of_the_set;
+        if (!keeping || how != failed::spin || !counted(*keeping)) return how == failed::map ? fail(detail) : (out.why = "no unfolding: " + detail, out);
     }
-    if (whole_first) return out.why = "no unfolding: " + first, out;
-    return fail(first);
+    const std::string refusal = detail;
+    const failed whole_failed = how;
+    spin_refutation none;
+    if (auto u = prove(bands, *points, *keeping, *sym, mesh, size, compared, false, detail, how, none)) {
+        u->left_out = whole.reversing;
+        u->refuted_at = refuted.at;
+        u->refuted_band = refuted.band;
+        out.done = std::move(u);
+        return out;
+    }
+    if (!refusal.empty()) return whole_failed == failed::map ? fail(refusal) : (out.why = "no unfolding: " + refusal, out);
+    return how == failed::map ? fail(detail) : (out.why = "no unfolding: " + detail, out);
 }
 
 }  // namespace bandcut

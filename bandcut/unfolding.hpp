@@ -20,12 +20,18 @@
 //   lies on the mesh, all with one shift per axis; every grid point is reached; none is
 //   reached from two irreducible points; where a reversing operation leaves an
 //   irreducible point where it is (or takes it where a keeping one does), its two spin
-//   components agree within 3 meV, band for band (else the moments are not the
-//   calculation's); each irreducible point's share of the grid is its weight's share (or,
-//   for listings that count whole stars, its star's share); a full-zone list maps every
-//   grid point as the map does, and its rows marked "spinflp" are those that a reversing
-//   operation reaches.  The wedge's own checks (block headers, lists that agree) are in
-//   wedge.hpp.
+//   components agree within 3 meV, band for band, over the bands that can reach the file
+//   (else the moments are not the calculation's); each irreducible point's share of the
+//   grid is its weight's share (or, for listings that count whole stars, its star's
+//   share); a full-zone list maps every grid point as the map does, and its rows marked
+//   "spinflp" are those that a reversing operation reaches.  The wedge's own checks (block
+//   headers, lists that agree) are in wedge.hpp.
+//
+// The operations that keep the moments stand on their own where the listing's count of
+// operations is theirs, or where the energies refute exactly the reversing ones (the spin
+// check fails): then the full-zone list's "spinflp" marks, which describe the whole group,
+// are not required to match.  Moments that disagree with the energies otherwise are a
+// refusal, never a reason to fall back.
 #pragma once
 
 #include "grid.hpp"
@@ -51,7 +57,13 @@ struct unfolding {
     std::int64_t left_out = 0;              // rotations that reverse the moments, not used: the calculation did not
     bool time_reversal = false;
     const char* source = "";   // "the operator table" or "the crystal structure"
-    const char* moments = "";  // where the moments came from; empty when not spin-polarised
+    const char* moments = "";  // where the moments came from; empty when none were used
+    bool spins_agree = false;  // spin-polarised, with spin components that agree at every listed point
+    bool by_energies = false;  // spin-polarised, every operation decided by the energies alone
+    std::int64_t compared = 0;  // bands compared between the spin components
+    // Where the energies refuted the reversing operations left out: "k-point 3 (...)", the band.
+    std::string refuted_at;
+    std::int64_t refuted_band = -1;
 };
 
 struct unfold_outcome {
@@ -64,7 +76,8 @@ struct unfold_outcome {
 };
 
 // Tries to unfold the listing's k-points onto the grid; the grid must not be empty.
-// `budget` bounds the symmetry work.
-unfold_outcome unfold(const listing& bands, const grid& g, const symmetry_budget& budget);
+// `budget` bounds the symmetry work; `ef` is the Fermi energy the file's bands are chosen
+// by (with the listing's own, it says which bands can reach the file).
+unfold_outcome unfold(const listing& bands, const grid& g, const symmetry_budget& budget, float ef);
 
 }  // namespace bandcut

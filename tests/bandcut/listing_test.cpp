@@ -242,6 +242,21 @@ TEST(listing, failures_name_the_line) {
         {"ISPIN = 2, other text where it should begin", current_dims + "   ISPIN  =      2    spin polarized?\n" + lattice +
                                                             fermi + "\n\n" + blocks + "\n ----\n",
          21, "spin component 2 should begin here (ISPIN = 2)"},
+        // Spin component 2's blocks must name spin component 1's points, in order.
+        {"spin component 2's blocks exchanged", current_dims + "   ISPIN  =      2    spin polarized?\n" + lattice + fermi +
+                                                    "\n\n" + blocks + "\n spin component 2\n\n" +
+                                                    block(2, "  1  -0.5  2.0\n  2  2.5  0.0\n").replace(34, 6, "0.2500") +
+                                                    block(1, "  1  -1.0  2.0\n  2  1.5  0.0\n"),
+         23, "the header of k-point block 1 of spin component 2 (0.0000 0.2500 0.5000) is not that of spin component 1 "
+             "(0.0000 0.0000 0.5000)"},
+        // A many-body run prints other tables after E-fermi: named for what it is.
+        {"a frequency table after E-fermi", historic_dims + lattice + fermi + "\n  frequency (omega) grid\n" +
+                                                " k-point 1 : 0 0 0\n  1 2 3\n  x\n",
+         11, "the listing is of a many-body run (a frequency table follows its E-fermi line): what follows E-fermi is "
+             "no set of band energies"},
+        {"a many-body ALGO", " INCAR:\n   ALGO = GW0\n" + historic_dims + lattice + fermi + "\n\n k-point 1 : 0 0 0\n"
+                                                                                      "  1 2 3\n  x\n",
+         13, "the listing is of a many-body run (ALGO = GW0 at line 2): what follows E-fermi is no set of band energies"},
     };
     for (const auto& c : cases) {
         const auto o = read(c.text);

@@ -70,6 +70,13 @@ def main():
     if "refused" in c:
         refused(bandcut, reduced, n, c["refused"])
         return
+    if "read_refused" in c:  # the listing itself is at fault: the line that says so
+        status, out, _, _ = run(bandcut, reduced, [str(x) for x in n] + [EF])
+        last = out.strip().splitlines()[-1] if out.strip() else ""
+        if status != 1 or not last.startswith("OUTCAR:") or not last.endswith(": " + c["read_refused"]):
+            fail(f"status {status}, expected a line ending\n  {c['read_refused']}\nbut standard output ends\n  {last}")
+        print("ok: refused:", last)
+        return
 
     status, out, err, full = run(bandcut, os.path.join(folder, "full"), [str(x) for x in n] + [EF])
     if status != 0 or full is None:

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -172,27 +173,43 @@ TEST(sections, moments_of_the_input_echo) {
     constexpr std::int64_t most = std::numeric_limits<std::int64_t>::max();
     const struct {
         const char* line;
-        bool readable;
+        bool given, readable;
         runs moments;
         std::int64_t count;
+        std::array<long, 2> lines = {3, 0};  // the tag line, and one that disagrees
     } cases[] = {
-        {"   MAGMOM = 4*3.0 4*-3.0", true, {{4, 3}, {4, -3}}, 8},
-        {"   MAGMOM = 1.5 -0.5 2*0", true, {{1, 1.5}, {1, -0.5}, {2, 0}}, 4},
-        {"   MAGMOM = 2*1 ! ferromagnetic", true, {{2, 1}}, 2},
-        {"   MAGMOM = 2*x", false, {}, 0},
-        {"   MAGMOM = -2*1", false, {}, 0},
-        {"   MAGMOM = 2*1\n   MAGMOM = 3*-1", true, {{2, 1}}, 2},  // the first is the input's
-        {"   MAGMOM = 99999999999*1", true, {{99999999999, 1}}, 99999999999},  // counted, not expanded
-        {"   MAGMOM = 9223372036854775807*1 2*1", true, {{most, 1}, {2, 1}}, most},
+        {"   MAGMOM = 4*3.0 4*-3.0", true, true, {{4, 3}, {4, -3}}, 8},
+        {"   MAGMOM = 1.5 -0.5 2*0", true, true, {{1, 1.5}, {1, -0.5}, {2, 0}}, 4},
+        {"   MAGMOM = 2*1 ! ferromagnetic", true, true, {{2, 1}}, 2},
+        {"   MAGMOM = 2*1# AFM", true, true, {{2, 1}}, 2},  // a comment touching the values
+        {"   MAGMOM = 1.5d0 2*-0.5D0", true, true, {{1, 1.5}, {2, -0.5}}, 3},  // Fortran's exponent letter
+        {"   MAGMOM = 2*x", true, false, {}, 0},
+        {"   MAGMOM = -2*1", true, false, {}, 0},
+        {"   MAGMOM = 2*1\n   MAGMOM = 2*1", true, true, {{2, 1}}, 2},  // again, the same
+        {"   MAGMOM = 2*1\n   ENCUT = 400\n   MAGMOM = 3*-1", true, true, {{2, 1}}, 2, {3, 5}},  // otherwise
+        {"   MAGMOM = 99999999999*1", true, true, {{99999999999, 1}}, 99999999999},  // counted, not expanded
+        {"   MAGMOM = 9223372036854775807*1 2*1", true, true, {{most, 1}, {2, 1}}, most},
+        // Only the tag's own line: not a title, not another tag's value or comment.
+        {" MnO2 rutile FM MAGMOM=1 1 4*0", false, false, {}, 0, {0, 0}},
+        {"   SYSTEM = 1 -1 4*0 ! MAGMOM trial", false, false, {}, 0, {0, 0}},
+        {"   MAGMOMENTS = 2*1", false, false, {}, 0, {0, 0}},
     };
     for (const auto& c : cases) {
         const auto s = read(std::string(" INCAR:\n   ISPIN = 2\n") + c.line + "\n");
-        EXPECT_TRUE(s.magmom_given) << c.line;
+        EXPECT_EQ(s.magmom_given, c.given) << c.line;
         EXPECT_EQ(s.magmom_readable, c.readable) << c.line;
+        EXPECT_EQ(s.magmom_lines, c.lines) << c.line;
         if (c.readable) {
             EXPECT_EQ(s.magmom, c.moments) << c.line;
             EXPECT_EQ(s.magmom_count, c.count) << c.line;
         }
+    }
+    // Many-body runs say so in their ALGO.
+    for (const auto& [line, algo] : std::vector<std::pair<std::string, std::string>>{
+             {"   ALGO = GW0", "GW0"}, {"   ALGO = evgw", "evgw"}, {"   ALGO = Normal", ""}, {" ALGO = ACFDT ! RPA", "ACFDT"}}) {
+        const auto s = read(" INCAR:\n" + line + "\n");
+        EXPECT_EQ(s.many_body, algo) << line;
+        EXPECT_EQ(s.many_body_line, algo.empty() ? 0 : 2) << line;
     }
     // The warning box that names the tag gives no moments, but says what they were.
     const auto box = read("|     the initial magnetic moment with the MAGMOM tag. Note that a            |\n"

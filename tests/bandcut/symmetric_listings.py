@@ -226,6 +226,21 @@ CRYSTALS = {
     # A slab: one point along a3.
     "slab": Crystal("square slab", [(3, 0, 0), (0, 3, 0), (0, 0, 20)], [(1, (0, 0, 0), 1.0)],
                     [C4Z, MIRROR_X, INVERSION], [(1, 0, 0), (1, 1, 0)]),
+    # A spin-polarised hexagonal run that ended without spin splitting.
+    "hex_unsplit": Crystal("hexagonal, no spin splitting", [(3, 0, 0), (-1.5, 1.5 * SQ3, 0), (0, 0, 5)],
+                           [(1, (0, 0, 0), 1.0)], [C6_HEX, C2_HEX, INVERSION], [(1, 0, 0), (0, 0, 1)],
+                           split=lambda k: 0.0),
+    # A tetragonal ferromagnetic perovskite: the metal's moment, three oxygens without one.
+    "perovskite": Crystal("tetragonal ferromagnetic perovskite", TETRAGONAL,
+                          [(1, (0, 0, 0), 3.0), (2, (H, 0, 0), 0.0), (2, (0, H, 0), 0.0), (2, (0, 0, H), 0.0)],
+                          [C4Z, MIRROR_X, INVERSION], [(1, 0, 0), (0, 0, 1)]),
+    # A chain of alternating moments along a1: every rotation keeps them about an ion and
+    # reverses them about the point between two (and by the half-cell translation).  Its
+    # bands are split as a ferromagnet's: the energies refute every reversing operation.
+    "chain": Crystal("antiferromagnetic chain with split bands", TETRAGONAL,
+                     [(1, (Fraction(1, 4), 0, 0), 1.0), (1, (Fraction(3, 4), 0, 0), -1.0)],
+                     [(C2Z, ZERO, True), (C2X, ZERO, False), (INVERSION, ZERO, True), (E, (H, 0, 0), True)],
+                     [(1, 0, 0), (0, 1, 0), (0, 0, 1)]),
 }
 
 
@@ -282,6 +297,7 @@ def wedge(ops, n, shift, time_reversal):
     every point whether it takes its irreducible point's spin components swapped (only
     an operation that reverses the moments reaches it)."""
     kops = kpoint_ops(ops, time_reversal)
+    REACHED_REVERSED.clear()
     points = mesh_points(n, shift)
     order = {address(k, n, shift): j for j, k in enumerate(points)}
     owner, swapped = [None] * len(points), [False] * len(points)
@@ -296,11 +312,17 @@ def wedge(ops, n, shift, time_reversal):
             a = address(image, n, shift)
             if a is not None:
                 members[order[a]] = members.get(order[a], True) and swaps
+                REACHED_REVERSED[order[a]] = REACHED_REVERSED.get(order[a], False) or swaps
         for i, sw in members.items():
             assert owner[i] is None, "the operations do not keep the mesh's orbits apart"
             owner[i], swapped[i] = len(reps), sw
         reps.append((j, sorted(members), len(star)))
     return points, owner, swapped, reps
+
+
+# Grid points (mesh order) that some reversing operation reaches, whether or not a keeping
+# one does too: a program that marks the rows it made through a reversing operation.
+REACHED_REVERSED = {}
 
 
 # --- Listings --------------------------------------------------------------------------------
@@ -371,11 +393,13 @@ DEFAULT_BOX = [
 
 def head_lines(o, spin):
     """The input echo, the symmetry summary and the k-point input's mode lines."""
-    L = [" running on    1 total cores", f" a synthetic listing: {o['crystal'].name}", "", " INCAR:"]
+    L = [" running on    1 total cores", o.get("title", f" a synthetic listing: {o['crystal'].name}"), "", " INCAR:"]
     if o.get("incar_tags"):
         L.append(f"   ISPIN = {spin}")
+        L += o.get("tags", [])
         if o.get("magmom"):
             L.append(f"   MAGMOM = {o['magmom']}")
+        L += o.get("later_tags", [])
         L += ["   ENCUT = 400", ""]
     L += [" POTCAR:    PAW_PBE Xx 01Jan2000", ""]
     if o.get("default_box"):
@@ -502,7 +526,8 @@ def listing(o, listed, blocks, *, weights, irreducible=None, zone=None):
     if o.get("magnetization"):
         # As older programs print the moments per ion after the band energies.
         L += [" magnetization (x)", " ", "# of ion       s       p       d       tot", "------------------------------------------"]
-        L += [f"{i + 1:5d}   {0.01:10.3f}{0.02:8.3f}{m:8.3f}{m + 0.03:8.3f}" for i, (_, _, m) in enumerate(ions)]
+        printed = o.get("printed_moments") or [m + 0.03 for _, _, m in ions]
+        L += [f"{i + 1:5d}   {0.01:10.3f}{0.02:8.3f}{p - 0.03:8.3f}{p:8.3f}" for i, p in enumerate(printed)]
         L += ["--------------------------------------------------", "tot  0.0 0.0 0.0 0.0", " "]
     return "\n".join(L) + "\n"
 
@@ -543,7 +568,8 @@ CASES = {
     # them, as the spin-degeneracy check finds.
     "stripes_magmom": dict(crystal="stripes", n=(4, 4, 2), spin=2, magmom="2*1.0 2*-1.0", incar_tags=True, found=8,
                            note="; moments from MAGMOM: only the rotations that keep them, as the calculation used "
-                                "(the 8 that reverse them left out)"),
+                                "(the energies refute the 8 that reverse them: at k-point 1 (0.000000 0.000000 0.000000) "
+                                "band 1's spin components differ)"),
     "hybrid_extras": dict(crystal="sc", n=(4, 4, 4), hybrid=True, tail="; 3 zero-weight k-points left out"),
     # A hybrid run on the full mesh, a band path appended: placed, the path left out of the
     # grid and of the band selection (its band 1 would cross Ef).
@@ -620,7 +646,83 @@ CASES = {
                                  magmom="1*2.0 1*-2.0 4*0.0",
                                  refused="no unfolding: an operation that reverses the moments takes k-point 1 (0.000000 "
                                          "0.000000 0.000000) onto itself, yet its spin components differ by 0.4500 eV in "
-                                         "band 1: the moments are not those the calculation started from"),
+                                         "band 1 (of the 4 compared, those up to the highest that can cross Ef): the "
+                                         "moments are not those the calculation started from"),
+    # The spin action decided by the energies, without moments: splitting at the zone
+    # centre, which every row fixes; no splitting anywhere (the run ended non-magnetic).
+    "ferro_table_no_moments": dict(crystal="ferro", n=(4, 4, 4), spin=2, table=T, found=16,
+                                   note="; each fixes a listed point where the spin components differ, so each keeps the "
+                                        "moments"),
+    "unsplit_table_no_moments": dict(crystal="hex_unsplit", n=(3, 3, 1), spin=2, table=T, found=24,
+                                     note="; the spin components agree at every listed point, so no rotation's spin action "
+                                          "matters"),
+    # A table of moments printed unsymmetrised: the oxygens' small moments (0.330 and 0.229
+    # on two ions of one orbit) are no evidence; only the metal's dominant one is.
+    "perovskite_noisy_moments": dict(crystal="perovskite", n=(4, 4, 4), spin=2, table=T, found=16, magnetization=True,
+                                     printed_moments=[3.012, 0.330, 0.229, 0.431],
+                                     note="; each fixes a listed point where the spin components differ, so each keeps "
+                                          "the moments"),
+    # Unconverged top bands (20 meV apart at the zone centre, which reversing rows fix) are
+    # no evidence; the same in a band that crosses Ef refutes the moments.
+    "afm_top_bands_loose": dict(crystal="afm", n=(4, 4, 4), spin=2, table=T, found=4, magmom="auto", incar_tags=True,
+                                bands=8, perturb=([6, 7], 0.02),
+                                note="; moments from MAGMOM: 2 of the rotations reverse them, swapping the spin components"),
+    "afm_crossing_band_loose": dict(crystal="afm", n=(4, 4, 4), spin=2, table=T, found=4, magmom="auto", incar_tags=True,
+                                    bands=8, perturb=([2], 0.02), refused="no unfolding: row 2 of the operator table keeps the moments by the energies (it takes "
+                                            "k-point 1 (0.000000 0.000000 0.000000) onto itself, where band 3's spin components "
+                                            "differ by 0.0200 eV), but reverses them by the moments of MAGMOM"),
+    # The spin tolerance at its edge: 2.9 meV apart is equal, 3.1 meV is not.
+    "afm_split_within_tolerance": dict(crystal="afm", n=(4, 4, 4), spin=2, table=T, found=4, magmom="auto",
+                                       incar_tags=True, perturb=([1], 0.0029),
+                                       note="; moments from MAGMOM: 2 of the rotations reverse them, swapping the spin "
+                                            "components"),
+    "afm_split_beyond_tolerance": dict(crystal="afm", n=(4, 4, 4), spin=2, table=T, found=4, magmom="auto",
+                                       incar_tags=True, perturb=([1], 0.0031), refused="no unfolding: row 2 of the operator table keeps the moments by the energies (it "
+                                               "takes k-point 1 (0.000000 0.000000 0.000000) onto itself, where band 2's spin "
+                                               "components differ by 0.0031 eV), but reverses them by the moments of MAGMOM"),
+    # The energies refute every reversing operation of the structure: those that keep the
+    # moments stand on their own, whatever the full-zone list's spinflp marks say.
+    "chain_split_zone": dict(crystal="chain", n=(4, 4, 4), spin=2, found=8, magmom="auto", incar_tags=True, hybrid=True,
+                             marks="any", note="; moments from MAGMOM: only the rotations that keep them, as the calculation used (the energies "
+                                  "refute the 8 that reverse them: at k-point 1 (0.000000 0.000000 0.000000) band 1's spin "
+                                  "components differ)", tail="; 3 zero-weight k-points left out"),
+    # Evidence that disagrees: the zone centre is split, the dominant moments reversed.
+    "moments_against_energies": dict(crystal="ferro", n=(4, 4, 4), spin=2, table=T, found=16, incar_tags=True,
+                                     magmom="1*2.0 1*-2.0 4*0.0", refused="no unfolding: row 5 of the operator table keeps the moments by the energies (it "
+                                              "takes k-point 1 (0.000000 0.000000 0.000000) onto itself, where band 1's spin "
+                                              "components differ by 0.4500 eV), but reverses them by the moments of MAGMOM"),
+    # Where MAGMOM comes from: only its own tag line; two that disagree say nothing; a
+    # comment may touch the values, and Fortran writes exponents with d.
+    "magmom_in_the_title": dict(crystal="altermagnet", n=(4, 4, 2), spin=2, table=T, found=16, magnetization=True,
+                                title=" MnO2 rutile FM MAGMOM=1 1 4*0",
+                                note="; moments from the first table of moments: 8 of the rotations reverse them, "
+                                     "swapping the spin components"),
+    "magmom_in_another_tag": dict(crystal="altermagnet", n=(4, 4, 2), spin=2, table=T, found=16, magnetization=True,
+                                  incar_tags=True, tags=["   SYSTEM = 1 -1 4*0 ! MAGMOM trial"],
+                                  note="; moments from the first table of moments: 8 of the rotations reverse them, "
+                                       "swapping the spin components"),
+    "magmom_twice": dict(crystal="altermagnet", n=(4, 4, 4), spin=2, table=T, found=16, magmom="auto", incar_tags=True,
+                         later_tags=["   MAGMOM = 6*1.0"], refused="no unfolding: MAGMOM is given twice, otherwise (lines 6 and 7): which the run read is not "
+                                  "known; row 5 of the operator table fixes no listed point where the spin components differ"),
+    "magmom_fortran_spelling": dict(crystal="altermagnet", n=(4, 4, 4), spin=2, table=T, found=16, incar_tags=True,
+                                    magmom="1*2.0d0 1*-2.0D0 4*0# AFM",
+                                    note="; moments from MAGMOM: 8 of the rotations reverse them, swapping the spin "
+                                         "components"),
+    # Spin component 2's blocks moved about: headers and all (the headers say so), or
+    # their energies only (the zone centre's spin components then differ, where the
+    # reversing rows fix it).
+    "spin2_blocks_swapped": dict(crystal="sc", n=(4, 4, 4), shift=True, spin=2, found=48, magnetization=True,
+                                 swap_spin2="blocks", read_refused="the header of k-point block 1 of spin component 2 (0.3750 0.1250 0.1250) is not "
+                                              "that of spin component 1 (0.1250 0.1250 0.1250)"),
+    "spin2_energies_swapped": dict(crystal="afm", n=(4, 4, 4), spin=2, table=T, found=4, magmom="auto", incar_tags=True,
+                                   swap_spin2="energies", refused="no unfolding: row 2 of the operator table keeps the moments by the energies (it "
+                                           "takes k-point 1 (0.000000 0.000000 0.000000) onto itself, where band 1's spin "
+                                           "components differ by 0.6000 eV), but reverses them by the moments of MAGMOM"),
+    # A table of moments that are all 0 is no source of moments: rows the energies leave
+    # undecided are refused, not unfolded as keeping.
+    "zero_moments_table": dict(crystal="altermagnet", n=(4, 4, 4), spin=2, table=T, found=16, magnetization=True,
+                               printed_moments=[0.0] * 6, refused="no unfolding: the first table of moments gives every ion a moment of 0; row 5 of the "
+                                        "operator table fixes no listed point where the spin components differ"),
 }
 
 
@@ -633,7 +735,7 @@ def write(folder, sub, text):
 def options(c):
     """The listing's options for a case: its crystal, moments and operator table."""
     crystal = CRYSTALS[c["crystal"]]
-    o = dict(c, crystal=crystal, bands=4)
+    o = dict(c, crystal=crystal, bands=c.get("bands", 4))
     if c.get("magmom") == "auto":
         species = sorted({s for s, _, _ in crystal.atoms})
         o["magmom"] = magmom_text(sorted(crystal.atoms, key=lambda a: species.index(a[0])))
@@ -678,7 +780,8 @@ def zone_rows(c, points, owner, swapped, reps, listed, extras):
     zone = [(k, 1 / size, i + 1, False) for i, k in enumerate(listed)]
     zone += [(k, 0.0, len(listed) + i + 1, False) for i, k in enumerate(extras)]
     for r, (j, members, _) in enumerate(reps):
-        zone += [(points[m], 1 / size, r + 1, swapped[m]) for m in members if m != j]
+        zone += [(points[m], 1 / size, r + 1, REACHED_REVERSED.get(m, False) if c.get("marks") == "any" else swapped[m])
+                 for m in members if m != j]
     first = len(listed) + len(extras)
     if c.get("wrong_map"):
         # Two grid points of two orbits of the same size swap the points they name:
@@ -711,7 +814,12 @@ def write_case(name, folder):
     points, owner, swapped, reps = wedge(crystal.ops, n, shift, not c.get("spin_orbit") and not c.get("noncollinear"))
     check_model(crystal, points, owner, swapped, reps, spin)
     # the text of each orbit's energies, printed alike at every member
-    rep_energies = [[[round(e, 4) for e in crystal.spin_energies(points[j], 4, s)] for (j, _, _) in reps] for s in range(spin)]
+    rep_energies = [[[round(e, 4) for e in crystal.spin_energies(points[j], o["bands"], s)] for (j, _, _) in reps]
+                    for s in range(spin)]
+    if c.get("perturb"):  # spin component 2 of some bands moved at the zone centre, in both listings
+        bands, by = c["perturb"]
+        for b in bands:
+            rep_energies[1][0][b] = round(rep_energies[1][0][b] + by, 4)
     full_blocks = [[([wrapped(x) for x in k], rep_energies[s ^ 1 if swapped[j] else s][owner[j]]) for j, k in enumerate(points)]
                    for s in range(spin)]
     full = listing(dict(o, table=None, mesh=None, found=None, hybrid=False), points, full_blocks,
@@ -734,6 +842,11 @@ def write_case(name, folder):
     if c.get("swap_blocks"):
         for s in range(spin):
             red_blocks[s][1], red_blocks[s][2] = red_blocks[s][2], red_blocks[s][1]
+    if c.get("swap_spin2") == "blocks":  # two blocks of spin component 2 exchanged, headers and all
+        red_blocks[1][0], red_blocks[1][1] = red_blocks[1][1], red_blocks[1][0]
+    elif c.get("swap_spin2") == "energies":  # only their energies exchanged
+        (h0, e0), (h1, e1) = red_blocks[1][0], red_blocks[1][1]
+        red_blocks[1][0], red_blocks[1][1] = (h0, e1), (h1, e0)
     irreducible = list(zip(listed, raw))
     if c.get("swap_irreducible"):
         same = [i for i in range(1, len(raw)) if raw[i] == raw[1]]
