@@ -34,9 +34,12 @@ std::optional<structure> printed_structure(const listing& bands, std::string& wh
         counted += n;
         s.types.insert(s.types.end(), static_cast<std::size_t>(n), static_cast<int>(t + 1));
     }
-    if (counted != ions || (m.nions && *m.nions != ions)) {
-        why = "the listing prints " + std::to_string(ions) + " positions for " +
-              std::to_string(m.nions ? *m.nions : counted) + " ions";
+    if (m.nions && *m.nions != ions) {
+        why = "the listing prints " + std::to_string(ions) + " positions for " + std::to_string(*m.nions) + " ions";
+        return std::nullopt;
+    }
+    if (counted != ions) {
+        why = "ions per type counts " + std::to_string(counted) + " ions for the " + std::to_string(ions) + " positions";
         return std::nullopt;
     }
     return s;

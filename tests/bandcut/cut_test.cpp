@@ -189,6 +189,14 @@ TEST(cut, hostile_symmetry_sections_are_refused_with_their_cause) {
          "no unfolding: ions per type counts more ions than the 2 positions"},
         {"NIONS beyond the positions", false, false, "NIONS =      2", "NIONS =      3",
          "no unfolding: the listing prints 2 positions for 3 ions"},
+        {"fewer ions per type than positions", false, false, per_type, "ions per type =               1",
+         "no unfolding: ions per type counts 1 ions for the 2 positions"},
+        // An operator table's header with no row under it: no table, the structure's
+        // operations unfold the mesh.
+        {"an operator table without rows", false, true,
+         "    1     1.000000     0.000000     1.000000     0.000000     0.000000     0.000000     0.000000     0.000000\n"
+         "    2    -1.000000     0.000000     1.000000     0.000000     0.000000     0.000000     0.000000     0.000000\n",
+         "", ""},
         {"two ions of one species on one site", false, false, per_type + "\n", "ions per type =               2\n",
          "no unfolding: ions 1 and 2, both of species 1, sit on one site", {2, 2, 2}, centre,
          "   0.00000000  0.00000000  0.00000001\n \n"},

@@ -100,3 +100,72 @@ TEST(operations, of_model_structures_with_their_moments) {
 }
 
 }  // namespace
+
+namespace {
+
+// What makes a structure unfit for the search, the first fault named; the bound on one
+// site (2e-5 of the cell), across the edges of the index's buckets and the cell's wrap.
+TEST(operations, structure_faults) {
+    std::vector<dvec3> many;  // 128 ions: the index splits the cell into 4 x 4 x 4 buckets
+    for (int i = 0; i < 128; ++i) many.push_back({(i % 8) / 8.0 + 0.01, (i / 8 % 4) / 4.0 + 0.1, (i / 32) / 4.0 + 0.1});
+    auto edge = many;
+    edge[0] = {0.25 - 1e-6, 0.6, 0.6};
+    edge[1] = {0.25 + 1e-6, 0.6, 0.6};
+    const std::array<dvec3, 3> short_a1{{{0.05, 0, 0}, {0, 3, 0}, {0, 0, 3}}};
+    const std::array<dvec3, 3> flat{{{3, 0, 0}, {0, 3, 0}, {3, 3, 0.003}}};  // a volume 7e-4 of the lengths' product
+    const std::array<dvec3, 3> thin{{{3, 0, 0}, {0, 3, 0}, {3, 3, 0.005}}};  // 1.2e-3
+    const struct {
+        const char* name;
+        bandcut::structure s;
+        std::string fault;
+    } cases[] = {
+        {"two sites 5e-5 apart", {cubic, {{0, 0, 0}, {0, 0, 5e-5}}, {1, 1}}, ""},
+        {"one site, 1e-6 apart", {cubic, {{0, 0, 0}, {0, 0, 1e-6}}, {1, 1}}, "ions 1 and 2, both of species 1, sit on one site"},
+        {"one site across the cell's wrap", {cubic, {{0, 0, 0.9999995}, {0, 0, 0}}, {1, 1}},
+         "ions 1 and 2, both of species 1, sit on one site"},
+        {"one site across a bucket's edge", {cubic, edge, std::vector<int>(128, 1)},
+         "ions 1 and 2, both of species 1, sit on one site"},
+        {"two species on one site", {cubic, {{0, 0, 0}, {0, 0, 1e-6}}, {1, 2}}, ""},
+        {"a lattice vector of 0.05 A", {short_a1, {{0, 0, 0}}, {1}}, "the lattice vector a1 is 0.05 A long"},
+        {"a lattice nearly flat", {flat, {{0, 0, 0}}, {1}}, "the lattice vectors span no volume"},
+        {"a thin lattice", {thin, {{0, 0, 0}}, {1}}, ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(bandcut::structure_fault(c.s), c.fault) << c.name;
+}
+
+// An operation that maps an ion onto no ion of its species is no symmetry of the
+// structure: left out, the ion named; what the moments say of the others.
+TEST(operations, an_ion_mapped_onto_nothing_disqualifies_the_operation) {
+    const bandcut::structure s{cubic, {{0, 0, 0}, {0.5, 0.2, 0}}, {1, 2}};
+    const bandcut::operation identity{{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}}, {0, 0, 0}};
+    const bandcut::operation four_fold{{{{0, -1, 0}, {1, 0, 0}, {0, 0, 1}}}, {0, 0, 0}};
+    bool beyond = true;
+    const auto ops = bandcut::classify({identity, four_fold}, s, {1.0, 0.0}, bandcut::symmetry_budget::for_listing(1 << 20),
+                                       beyond);
+    ASSERT_EQ(ops.size(), 1u);
+    EXPECT_EQ(ops[0].m, identity.w);
+    const auto lost = bandcut::act_on_moments(four_fold, s, {1.0, 0.0});
+    EXPECT_EQ(lost.lost, 1);
+    EXPECT_FALSE(lost.keeps || lost.reverses);
+    // Two moments exchanged by a translation: reversed when opposite, kept when equal.
+    const bandcut::structure pair{cubic, {{0, 0, 0}, {0.5, 0, 0}}, {1, 1}};
+    const bandcut::operation half{{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}}, {0.5, 0, 0}};
+    const auto reverses = bandcut::act_on_moments(half, pair, {1.0, -1.0});
+    EXPECT_TRUE(reverses.reverses && !reverses.keeps);
+    const auto keeps = bandcut::act_on_moments(half, pair, {1.0, 1.0});
+    EXPECT_TRUE(keeps.keeps && !keeps.reverses);
+}
+
+// The symmetry work a listing warrants: 0.25 s and 50 ns a byte, at most 2 s; spglib's time
+// predicted from the ions and the rarest species.
+TEST(operations, the_symmetry_budget) {
+    EXPECT_EQ(bandcut::symmetry_budget::for_listing(0).seconds, 0.25);
+    EXPECT_DOUBLE_EQ(bandcut::symmetry_budget::for_listing(8400000).seconds, 0.67);
+    EXPECT_EQ(bandcut::symmetry_budget::for_listing(std::uint64_t{1} << 40).seconds, 2.0);
+    EXPECT_DOUBLE_EQ(bandcut::symmetry_budget::predicted_seconds(4096, 2048), 2e-6 * 4096 * 2048);
+    const bandcut::structure two_species{cubic, {{0, 0, 0}, {0.5, 0.5, 0.5}, {0.5, 0, 0}}, {1, 1, 2}};
+    EXPECT_EQ(bandcut::search_fault(two_species, {100, 6e-6}), "");  // 3 ions, 1 of the rarest: 6e-6 s
+    EXPECT_NE(bandcut::search_fault(two_species, {100, 5.9e-6}), "");
+}
+
+}  // namespace

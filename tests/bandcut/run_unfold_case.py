@@ -78,10 +78,11 @@ def main():
         print("ok: refused:", last)
         return
 
-    status, out, err, full = run(bandcut, os.path.join(folder, "full"), [str(x) for x in n] + [EF])
+    ef = c.get("ef", EF)
+    status, out, err, full = run(bandcut, os.path.join(folder, "full"), [str(x) for x in n] + [ef])
     if status != 0 or full is None:
         fail(f"full mesh: status {status}\n{out}{err}")
-    status, out, err, unfolded = run(bandcut, reduced, [str(x) for x in n] + [EF])
+    status, out, err, unfolded = run(bandcut, reduced, [str(x) for x in n] + [ef])
     if status != 0 or unfolded is None:
         fail(f"wedge: status {status}\n{out}{err}")
     if "placed" in c:  # the reduced listing holds the full mesh
@@ -102,6 +103,8 @@ def main():
         fail(f"the shift warning is missing or wrong:\n{err}")
     if unfolded != full:
         fail("the unfolded FS.bsxf differs from the full mesh's")
+    if "warned" in c and lines[-1] != c["warned"]:
+        fail(f"expected the last line\n  {c['warned']}\nbut standard error holds\n{err}")
     print("ok:", note)
 
     # A grid the points lie on but the listing's printed mesh is not.

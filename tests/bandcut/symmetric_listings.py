@@ -485,12 +485,15 @@ def run_lines(o, listed, weights, ions, per_type, spin, bands, zone, recip):
     lists = [("k-points in units of 2pi/SCALE and weight", True), ("k-points in reciprocal lattice and weights", False)]
     for title, cartesian in (lists if o.get("kpoint_list", True) else []):
         L.append(f" {title}: Automatic generation                    ")
-        for k, w in zip(listed, weights):
+        for j, (k, w) in enumerate(zip(listed, weights)):
             c = [sum(float(k[i]) * recip[i][m] for i in range(3)) for m in range(3)] if cartesian else [float(x) for x in k]
-            L.append(" " + "".join(f"{x:12.8f}" for x in c) + f"{w / total:12.3f}")
+            nudge = o.get("weight_nudge", 0.0) if j == 1 else 0.0  # a printed weight off by more than its rounding
+            L.append(" " + "".join(f"{x:12.8f}" for x in c) + f"{w / total + nudge:12.3f}")
         L.append(" ")
     L.append(" position of ions in fractional coordinates (direct lattice) ")
     L += [" " + "".join(f"{float(v):12.8f}" for v in x) for _, x, _ in ions]
+    if o.get("nan_position"):
+        L[-1] = "         nan  0.00000000  0.00000000"
     L += [" ", " position of ions in cartesian coordinates  (Angst):", ""]
     return L
 
@@ -671,14 +674,16 @@ CASES = {
                                     bands=8, perturb=([2], 0.02), refused="no unfolding: row 2 of the operator table keeps the moments by the energies (it takes "
                                             "k-point 1 (0.000000 0.000000 0.000000) onto itself, where band 3's spin components "
                                             "differ by 0.0200 eV), but reverses them by the moments of MAGMOM"),
-    # The spin tolerance at its edge: 2.9 meV apart is equal, 3.1 meV is not.
+    # The spin tolerance at its edge: 2.9 meV apart is equal, 3.1 meV is not.  The zone
+    # centre is reached by keeping and reversing rows: the keeping ones decide which spin
+    # component it takes, which shows in a band that crosses Ef.
     "afm_split_within_tolerance": dict(crystal="afm", n=(4, 4, 4), spin=2, table=T, found=4, magmom="auto",
-                                       incar_tags=True, perturb=([1], 0.0029),
+                                       incar_tags=True, perturb=([2], 0.0029),
                                        note="; moments from MAGMOM: 2 of the rotations reverse them, swapping the spin "
                                             "components"),
     "afm_split_beyond_tolerance": dict(crystal="afm", n=(4, 4, 4), spin=2, table=T, found=4, magmom="auto",
-                                       incar_tags=True, perturb=([1], 0.0031), refused="no unfolding: row 2 of the operator table keeps the moments by the energies (it "
-                                               "takes k-point 1 (0.000000 0.000000 0.000000) onto itself, where band 2's spin "
+                                       incar_tags=True, perturb=([2], 0.0031), refused="no unfolding: row 2 of the operator table keeps the moments by the energies (it "
+                                               "takes k-point 1 (0.000000 0.000000 0.000000) onto itself, where band 3's spin "
                                                "components differ by 0.0031 eV), but reverses them by the moments of MAGMOM"),
     # The energies refute every reversing operation of the structure: those that keep the
     # moments stand on their own, whatever the full-zone list's spinflp marks say.
@@ -718,6 +723,40 @@ CASES = {
                                    swap_spin2="energies", refused="no unfolding: row 2 of the operator table keeps the moments by the energies (it "
                                            "takes k-point 1 (0.000000 0.000000 0.000000) onto itself, where band 1's spin "
                                            "components differ by 0.6000 eV), but reverses them by the moments of MAGMOM"),
+    # The highest band that can reach the file is compared: apart at the zone centre, it
+    # refutes the moments.
+    "afm_highest_compared_band": dict(crystal="afm", n=(4, 4, 4), spin=2, table=T, found=4, magmom="auto",
+                                      incar_tags=True, bands=8, perturb=([3], 0.02), refused="no unfolding: row 2 of the operator table keeps the moments by the energies (it "
+                                              "takes k-point 1 (0.000000 0.000000 0.000000) onto itself, where band 4's spin "
+                                              "components differ by 0.0200 eV), but reverses them by the moments of MAGMOM"),
+    # What the structure must be, checked on the operator table's route too where the
+    # moments are needed.
+    "table_structure_not_a_number": dict(crystal="afm", n=(4, 4, 4), spin=2, table=T, found=4, magmom="auto",
+                                         incar_tags=True, nan_position=True, refused="no unfolding: position 6 of the structure is not a number; row 2 of the "
+                                                 "operator table fixes no listed point where the spin components differ"),
+    # The first listed k-point reached with its spin components swapped (a shifted mesh,
+    # whose first point is no zone centre).
+    "altermagnet_shifted": dict(crystal="altermagnet", n=(4, 4, 4), shift=True, spin=2, table=T, found=16,
+                                magmom="auto", incar_tags=True,
+                                note="; moments from MAGMOM: 8 of the rotations reverse them, swapping the spin components"),
+    # Where no band crosses Ef, the band edges named are those of the points the file
+    # holds, not the zero-weight extras (whose band 1 lies at 30 eV).
+    "hybrid_extras_no_crossing": dict(crystal="sc", n=(4, 4, 4), hybrid=True, extra_energy=30.0, ef="40",
+                                      tail="; 3 zero-weight k-points left out",
+                                      warned="bandcut: warning: all bands lie below Ef = 40.000000: the highest ends at "
+                                             "11.720000 (band 4)"),
+    # Checks at their bounds: a point 0.015 steps off the grid; a printed weight 0.002 off its
+    # share; more operations found than the table gives; full-zone rows naming k-point 0
+    # and one beyond NKPTS.
+    "point_a_little_off_the_grid": dict(crystal="sc", n=(4, 4, 4), table=T, off_grid=0.015, refused="the 10 irreducible k-points do not unfold onto 4 x 4 x 4 (k-point 2 (0.253750 "
+                                                "0.000000 0.000000) lies off the grid); they lie on a 800 x 4 x 4 grid"),
+    "printed_weight_off": dict(crystal="hex", n=(6, 6, 4), printed_only=True, weight_nudge=0.002, refused="the 21 irreducible k-points do not unfold onto 6 x 6 x 4 (the weights of 1 irreducible "
+                                       "k-points are not their shares of the grid)"),
+    "found_more": dict(crystal="sc", n=(6, 6, 6), table=T, found=49, refused="no unfolding: the listing found 49 space group operations, the operator table gives 48 "
+                               "rotations"),
+    "zone_names_kpoint_0": dict(crystal="sc", n=(4, 4, 4), hybrid=True, zone_index=0, refused="the 10 irreducible k-points do not unfold onto 4 x 4 x 4 (the weights of 10 "
+                                        "irreducible k-points are not their shares of the grid)"),
+    "zone_names_beyond": dict(crystal="sc", n=(4, 4, 4), hybrid=True, zone_index=14, refused="no unfolding: the full-zone list names k-point 14 of 13"),
     # A table of moments that are all 0 is no source of moments: rows the energies leave
     # undecided are refused, not unfolded as keeping.
     "zero_moments_table": dict(crystal="altermagnet", n=(4, 4, 4), spin=2, table=T, found=16, magnetization=True,
@@ -797,6 +836,9 @@ def zone_rows(c, points, owner, swapped, reps, listed, extras):
         zone[first] = ((k[0] + Fraction(1, 100), k[1], k[2]), w, i, f)
     if c.get("zone_out_of_order"):
         zone[1], zone[2] = zone[2], zone[1]
+    if "zone_index" in c:  # the first image row names another k-point
+        k, w, i, f = zone[first]
+        zone[first] = (k, w, c["zone_index"], f)
     if c.get("wrong_flip"):
         i = next(i for i in range(first, len(zone)) if zone[i][3])
         zone[i] = zone[i][:3] + (False,)
@@ -837,6 +879,8 @@ def write_case(name, folder):
         assert raw[1] != raw[2]
     if c.get("half_step"):  # one irreducible point half a step along b1 off the mesh
         listed[1] = (listed[1][0] + Fraction(1, 2 * n[0]), listed[1][1], listed[1][2])
+    if c.get("off_grid"):  # one irreducible point a little off its grid point, in steps along b1
+        listed[1] = (listed[1][0] + Fraction(c["off_grid"]).limit_denominator(1000) / n[0], listed[1][1], listed[1][2])
     headers = [[wrapped(x) for x in k] for k in listed]
     red_blocks = [[(headers[r], rep_energies[s][r]) for r in range(len(reps))] for s in range(spin)]
     if c.get("swap_blocks"):
@@ -857,7 +901,8 @@ def write_case(name, folder):
         # would make band 1 cross 5 eV.
         extras = [(Fraction(1, 2), Fraction(j, 10), 0) for j in range(1, 4)]
         zone = zone_rows(c, points, owner, swapped, reps, listed, extras)
-        extra_blocks = [[([wrapped(x) for x in k], [9.0] + rep_energies[s][0][1:]) for k in extras] for s in range(spin)]
+        extra_blocks = [[([wrapped(x) for x in k], [c.get("extra_energy", 9.0)] + rep_energies[s][0][1:]) for k in extras]
+                        for s in range(spin)]
         reduced = listing(o, listed + extras, [red_blocks[s] + extra_blocks[s] for s in range(spin)],
                           weights=raw + [0] * len(extras), zone=zone)
     elif c.get("printed_only"):
