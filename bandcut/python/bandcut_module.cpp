@@ -128,10 +128,19 @@ public:
             py::gil_scoped_release unlocked;
             if (bandcut::write_bandgrid(out.stream(), r_.bands, level, r_.g, nstore, r_.values())) outcome = out.commit();
         }
-        if (outcome == bandcut::replacement_file::outcome::in_the_way) in_the_way();
-        if (outcome == bandcut::replacement_file::outcome::rename_failed) raise_os_error("can't create " + path);
-        if (outcome == bandcut::replacement_file::outcome::write_failed)
-            raise_os_error(path + ": write error (disk full?); the previous file is left as it was");
+        switch (outcome) {
+        case bandcut::replacement_file::outcome::replaced:
+        case bandcut::replacement_file::outcome::replaced_unsynced:
+            return;
+        case bandcut::replacement_file::outcome::in_the_way:  // taken meanwhile by a device, a FIFO, a folder
+            in_the_way();
+            break;
+        case bandcut::replacement_file::outcome::rename_failed:
+            raise_os_error("can't create " + path);
+        case bandcut::replacement_file::outcome::write_failed:
+            break;
+        }
+        raise_os_error(path + ": write error (disk full?); the previous file is left as it was");
     }
 
     const bandcut::cut_result& result() const { return r_; }

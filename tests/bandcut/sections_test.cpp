@@ -275,6 +275,7 @@ TEST(sections, ion_counts_that_touch_are_split_by_column) {
         {"   ions per type =            10001000", 10001000, {10001000}},  // NIONS says it is one count
         {"   ions per type =            10001000   ", 2000, {1000, 1000}},  // trailing blanks
         {"   ions per type =            1000100x", 2000, {}},  // not a count
+        {"   ions per type =               010001000", 2000, {0, 1000, 1000}},  // a species of none touches too
     };
     for (const auto& c : cases) {
         const auto s = read("", "   number of ions     NIONS = " + std::to_string(c.nions) + "\n" + c.line + "\n");
