@@ -1,5 +1,7 @@
 #include "account.hpp"
 
+#include "frmsf.hpp"
+
 #include <cstdio>
 
 namespace bandcut {
@@ -163,6 +165,15 @@ void explain_route(account& said, std::string_view file, const listing& bands, c
     refuse(said, file, bands.counts_line,
            "the grid " + grid_text(g) + " needs " + needs + " but the listing has " + std::to_string(bands.nkpts) +
                " (NKPTS); " + map.not_unfolded);
+}
+
+void note_frmsf(account& said, const grid& g, const std::array<double, 3>& shift) {
+    const auto layout = frmsf_kind(g, shift);
+    static const char* const kinds[] = {"kind 0 (Monkhorst-Pack: each even axis shifted by half a step, each odd one not)",
+                                        "kind 1 (centred on the zone centre)", "kind 2 (every axis shifted by half a step)"};
+    note(said, std::string("FS.frmsf names its grid as ") + kinds[layout.kind] +
+                   (layout.in_place ? ": every value where its k-point lies"
+                                    : ", no kind naming this shift: the surface is drawn shifted by as much"));
 }
 
 void explain_no_crossing(account& said, const listing& bands, float ef, const band_edges& edges) {

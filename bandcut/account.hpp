@@ -40,6 +40,9 @@ void note_sets(account& said, const listing& bands);
 // shifted mesh), a warning for listing order; for a refused grid, the refusal.
 void explain_route(account& said, std::string_view file, const listing& bands, const grid& g, const grid_map& map);
 
+// Which kind of grid FS.frmsf names, and whether its values lie where their k-points do.
+void note_frmsf(account& said, const grid& g, const std::array<double, 3>& shift);
+
 // For a file without bands: where the bands lie around Ef.
 void explain_no_crossing(account& said, const listing& bands, float ef, const band_edges& edges);
 

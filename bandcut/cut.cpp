@@ -1,5 +1,6 @@
 #include "cut.hpp"
 
+#include "frmsf.hpp"
 #include "selection.hpp"
 
 #include <new>
@@ -14,6 +15,12 @@ float cut_result::energy(int s, std::int32_t b, std::int64_t n) const {
     }
     return bands.eband[static_cast<std::size_t>(s)][static_cast<std::size_t>(k) * static_cast<std::size_t>(bands.nbands) +
                                                     static_cast<std::size_t>(b)];
+}
+
+std::array<double, 3> cut_result::velocity(int s, std::int32_t b, std::int64_t n) const {
+    const std::int64_t iz = n % g.nkz, iy = n / g.nkz % g.nky, ix = n / g.nkz / g.nky;
+    const auto value = [&](std::int64_t p) { return energy(s, b, p); };
+    return velocity_of(grid_derivatives(g, ix, iy, iz, value), bands.direct_double);
 }
 
 grid_source cut_result::values() const {
@@ -39,6 +46,8 @@ void run(cut_result& r, std::FILE* in, std::string_view name, std::optional<floa
     explain_route(r.said, name, r.bands, r.g, map);
     if (map.how == grid_map::route::refused) return;
     r.how = map.how;
+    if (map.how == grid_map::route::placed) r.shift = map.placed.shift;
+    if (map.how == grid_map::route::unfolded) r.shift = map.unfolded->shift;
     r.kpoint_at = std::move(map.kpoint_at);
     r.counted = std::move(map.counted);
     r.selected = select_bands(r.bands, r.ef, r.counted);

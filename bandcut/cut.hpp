@@ -13,6 +13,7 @@
 #include "listing.hpp"
 #include "route.hpp"
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -37,12 +38,17 @@ struct cut_result {
     std::vector<std::int32_t> counted;
     // The bands that cross ef: s * NBANDS + b, ascending.
     std::vector<std::int64_t> selected;
+    // The mesh's shift off the zone centre, in steps along each axis (0 or 1/2).
+    std::array<double, 3> shift{};
 
     // The energy of band b (from 0) of spin component s at grid point n (from 0, the
     // third index fastest).  Valid when ok.
     float energy(int s, std::int32_t b, std::int64_t n) const;
     // Where the band-grid file's values come from (bandgrid.hpp).
     grid_source values() const;
+    // The Cartesian velocity, m/s, of band b (from 0) of spin component s at grid point n:
+    // grad_k E / hbar by central differences on the periodic grid (frmsf.hpp).  Valid when ok.
+    std::array<double, 3> velocity(int s, std::int32_t b, std::int64_t n) const;
 };
 
 struct cut_options {

@@ -8,11 +8,13 @@
 #include "bandgrid.hpp"
 #include "convert.hpp"
 #include "cut.hpp"
+#include "frmsf.hpp"
 #include "outfile.hpp"
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string_view>
 #include <type_traits>
@@ -43,7 +45,10 @@ file a Fermi-surface viewer draws.
 
 Files: reads OUTCAR, writes FS.bsxf (an existing FS.bsxf is replaced only once the new
 one is complete), both in the current folder.
-Options: --help, --version; a bare -- ends the options.
+Options: --frmsf  also write FS.frmsf, the other viewer's file, which keeps a shifted
+                  mesh in place and colours each band by its Fermi speed (both files are
+                  replaced only once both are complete);
+         --help, --version; a bare -- ends the options.
 Exit status: 0 when FS.bsxf was written, 1 otherwise (the reason on standard output).)");
 }
 
@@ -52,6 +57,7 @@ Exit status: 0 when FS.bsxf was written, 1 otherwise (the reason on standard out
 struct command_line {
     enum { make_file, show_help, show_version, unknown } action = make_file;
     const char* unknown_option = nullptr;
+    bool frmsf = false;
     std::vector<const char*> positional;
 };
 
@@ -69,6 +75,8 @@ command_line parse(int argc, char** argv) {
                 c.action = command_line::show_help;
             } else if (arg == "--version") {
                 c.action = command_line::show_version;
+            } else if (arg == "--frmsf") {
+                c.frmsf = true;
             } else if (!c.unknown_option) {
                 c.action = command_line::unknown;
                 c.unknown_option = argv[i];
@@ -101,35 +109,54 @@ void print(const account& said) {
     }
 }
 
-// FS.bsxf written beside its name and renamed onto it once whole.
-int write(const cut_result& r) {
-    replacement_file out("FS.bsxf");
-    const auto cannot_create = [&] {
-        if (out.in_the_way())
-            std::printf("can't create fout: FS.bsxf (%s is there, not a regular file: bandcut replaces only regular "
-                        "files)\n", out.in_the_way());
-        else
-            std::puts("can't create fout: FS.bsxf");
-        return 1;
-    };
-    if (!out.open()) return cannot_create();
-    const bool written = write_bandgrid(out.stream(), r.bands, r.ef, r.g, r.selected, r.values());
-    switch (written ? out.commit() : replacement_file::outcome::write_failed) {
-    case replacement_file::outcome::replaced:
-        return 0;
-    case replacement_file::outcome::replaced_unsynced:
-        std::fprintf(stderr, "bandcut: warning: FS.bsxf was replaced, but the folder could not be synced: %s; the new "
-                             "file may not survive a power loss\n",
-                     std::strerror(out.sync_error()));
-        return 0;
-    case replacement_file::outcome::rename_failed:
-    case replacement_file::outcome::in_the_way:
-        return cannot_create();
-    case replacement_file::outcome::write_failed:
-        break;
-    }
-    std::puts("FS.bsxf: write error (disk full?); the previous FS.bsxf is left as it was");
+// A file of the run written beside its name: FS.bsxf, and FS.frmsf when asked for.
+struct output {
+    const char* name;
+    replacement_file file;
+    explicit output(const char* n) : name(n), file(n) {}
+};
+
+int cannot_create(const output& o) {
+    if (o.file.in_the_way())
+        std::printf("can't create fout: %s (%s is there, not a regular file: bandcut replaces only regular files)\n",
+                    o.name, o.file.in_the_way());
+    else
+        std::printf("can't create fout: %s\n", o.name);
     return 1;
+}
+
+// Writes every file and renames each onto its name only once all were written whole.
+int write(const cut_result& r, bool frmsf) {
+    std::vector<std::unique_ptr<output>> files;
+    files.push_back(std::make_unique<output>("FS.bsxf"));
+    if (frmsf) files.push_back(std::make_unique<output>("FS.frmsf"));
+    for (const auto& o : files)
+        if (!o->file.open()) return cannot_create(*o);
+    bool written = write_bandgrid(files[0]->file.stream(), r.bands, r.ef, r.g, r.selected, r.values());
+    if (written && frmsf)
+        written = write_frmsf(files[1]->file.stream(), r.bands, r.ef, r.g, r.selected, r.values(), r.shift);
+    for (const auto& o : files) written = written && o->file.finish();
+    if (!written) {
+        std::puts(frmsf ? "FS.bsxf, FS.frmsf: write error (disk full?); the previous files are left as they were"
+                        : "FS.bsxf: write error (disk full?); the previous FS.bsxf is left as it was");
+        return 1;
+    }
+    for (const auto& o : files) {
+        switch (o->file.publish()) {
+        case replacement_file::outcome::replaced:
+            break;
+        case replacement_file::outcome::replaced_unsynced:
+            std::fprintf(stderr, "bandcut: warning: %s was replaced, but the folder could not be synced: %s; the new "
+                                 "file may not survive a power loss\n",
+                         o->name, std::strerror(o->file.sync_error()));
+            break;
+        case replacement_file::outcome::rename_failed:
+        case replacement_file::outcome::in_the_way:
+        case replacement_file::outcome::write_failed:
+            return cannot_create(*o);
+        }
+    }
+    return 0;
 }
 
 int run(int argc, char** argv) {
@@ -164,11 +191,12 @@ int run(int argc, char** argv) {
     say_how_read("Ef", c.positional[3], ef);
     std::fflush(stderr);
 
-    const cut_result r = cut("OUTCAR", grid{n[0], n[1], n[2]}, ef.value);  // every later use is of the float
+    cut_result r = cut("OUTCAR", grid{n[0], n[1], n[2]}, ef.value);  // every later use is of the float
+    if (r.ok && c.frmsf) note_frmsf(r.said, r.g, r.shift);
     print(r.said);
     if (!r.ok) return 1;
     std::fflush(stdout);
-    return write(r);
+    return write(r, c.frmsf);
 }
 
 }  // namespace

@@ -13,15 +13,19 @@ namespace bandcut {
 
 namespace {
 
-// The temporary file a signal must remove, in storage the handler may read: async-signal-
-// safe code can call unlink, signal and raise, and nothing that allocates.
-char pending[4096];
-volatile std::sig_atomic_t armed = 0;
+// The temporary files a signal must remove, in storage the handler may read: async-
+// signal-safe code can call unlink, signal and raise, and nothing that allocates.  Two at
+// most are written at once: the band-grid file and the second viewer's.
+constexpr std::size_t slots = 2;
+char pending[slots][4096];
+volatile std::sig_atomic_t armed[slots] = {};
+int armed_count = 0;
 constexpr int stopping[] = {SIGTERM, SIGINT, SIGHUP};
 struct sigaction previous[3];
 
 extern "C" void remove_and_stop(int sig) {
-    if (armed) unlink(pending);
+    for (std::size_t i = 0; i < slots; ++i)
+        if (armed[i]) unlink(pending[i]);
     std::signal(sig, SIG_DFL);
     std::raise(sig);  // ends the run with the signal's usual status, once the handler returns
 }
@@ -42,19 +46,29 @@ private:
     sigset_t old_;
 };
 
-void arm(const std::string& path) {
-    std::memcpy(pending, path.c_str(), path.size() + 1);
-    armed = 1;
-    struct sigaction action {};
-    action.sa_handler = remove_and_stop;
-    sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < 3; ++i) sigaction(stopping[i], &action, &previous[i]);
+// The slot the file at `path` is removed from by a stopping signal, -1 when none is free;
+// the first file armed installs the handlers, the last one disarmed restores them.
+int arm(const std::string& path) {
+    std::size_t slot = 0;
+    while (slot < slots && armed[slot]) ++slot;
+    if (slot == slots) return -1;
+    std::memcpy(pending[slot], path.c_str(), path.size() + 1);
+    armed[slot] = 1;
+    if (armed_count++ == 0) {
+        struct sigaction action {};
+        action.sa_handler = remove_and_stop;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < 3; ++i) sigaction(stopping[i], &action, &previous[i]);
+    }
+    return static_cast<int>(slot);
 }
 
-void disarm() {
-    if (!armed) return;
-    armed = 0;
-    for (std::size_t i = 0; i < 3; ++i) sigaction(stopping[i], &previous[i], nullptr);
+void disarm(int& slot) {
+    if (slot < 0) return;
+    armed[slot] = 0;
+    slot = -1;
+    if (--armed_count == 0)
+        for (std::size_t i = 0; i < 3; ++i) sigaction(stopping[i], &previous[i], nullptr);
 }
 
 // What stands at `path` if it is neither a regular file nor a symbolic link (nor absent):
@@ -94,10 +108,10 @@ bool replacement_file::open() {
     if ((in_the_way_ = not_regular(name_))) return false;
     for (int attempt = 0; attempt < 16; ++attempt) {
         temporary_ = name_ + ".partial-" + suffix_();
-        if (temporary_.size() >= sizeof pending) break;
+        if (temporary_.size() >= sizeof pending[0]) break;
         stream_ = std::fopen(temporary_.c_str(), "wx");
         if (stream_) {
-            if (on_signals_) arm(temporary_);
+            if (on_signals_) slot_ = arm(temporary_);
             return true;
         }
     }
@@ -105,15 +119,22 @@ bool replacement_file::open() {
     return false;
 }
 
-replacement_file::outcome replacement_file::commit() {
-    if (!stream_) return outcome::write_failed;
+replacement_file::outcome replacement_file::commit() { return finish() ? publish() : outcome::write_failed; }
+
+bool replacement_file::finish() {
+    if (!stream_) return false;
     const bool written = std::fflush(stream_) == 0 && !std::ferror(stream_) && fsync(fileno(stream_)) == 0;
     const bool closed = std::fclose(stream_) == 0;
     stream_ = nullptr;
     if (!written || !closed) {
         abandon();
-        return outcome::write_failed;
+        return false;
     }
+    return true;
+}
+
+replacement_file::outcome replacement_file::publish() {
+    if (temporary_.empty()) return outcome::write_failed;
     {
         const held_signals held;
         if ((in_the_way_ = not_regular(name_))) {
@@ -125,7 +146,7 @@ replacement_file::outcome replacement_file::commit() {
             return outcome::rename_failed;
         }
         temporary_.clear();
-        disarm();
+        disarm(slot_);
     }
     // The rename lives in the folder: sync it too, where the file system can.
     const int folder = ::open(folder_of(name_).c_str(), O_RDONLY | O_DIRECTORY);
@@ -141,7 +162,7 @@ void replacement_file::abandon() {
     stream_ = nullptr;
     if (!temporary_.empty()) std::remove(temporary_.c_str());
     temporary_.clear();
-    disarm();
+    disarm(slot_);
 }
 
 }  // namespace bandcut

@@ -49,6 +49,12 @@ public:
         in_the_way,  // something other than a regular file or a link took the final name meanwhile
     };
     outcome commit();
+    // The two halves of commit, for files that must be replaced together: finish() flushes,
+    // syncs and closes the temporary file (false, and the temporary file removed, on any
+    // error); publish() renames a finished file onto the final name.  Two files finished
+    // both before either is published are replaced only when both were written whole.
+    bool finish();
+    outcome publish();
     int sync_error() const { return sync_error_; }  // errno of a folder that could not be synced
 
 private:
@@ -59,6 +65,7 @@ private:
     std::FILE* stream_ = nullptr;
     int sync_error_ = 0;
     const char* in_the_way_ = nullptr;
+    int slot_ = -1;  // where a stopping signal finds the temporary file
     bool on_signals_ = true;
 };
 

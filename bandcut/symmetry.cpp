@@ -125,8 +125,6 @@ bool spin_polarised(const listing& bands) {
     return bands.nspin == 2 && !bands.mesh.noncollinear && !bands.mesh.spin_orbit;
 }
 
-const int3x3 identity{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
-
 // The moments the rows of a table are decided by: the signs of the dominant ones (at
 // least half the largest magnitude), the others zero.
 struct row_moments {
@@ -155,8 +153,7 @@ row_moments moments_for_rows(const listing& bands) {
 std::string row_name(std::size_t r) { return "row " + std::to_string(r + 1) + " of the operator table"; }
 
 // One row of a spin-polarised run's table, decided keeping (false) or reversing (true):
-// by a fixed listed point where the spin components differ, else by the dominant moments,
-// else as the identity.
+// by a fixed listed point where the spin components differ, else by the dominant moments.
 std::optional<bool> decide_row(const operation& op, std::size_t r, const spin_evidence& ev, const row_moments& rm,
                                bool time_reversal, bool& by_moments, std::string& why) {
     const int3x3 m = kpoint_action(op.w);
@@ -189,7 +186,8 @@ std::optional<bool> decide_row(const operation& op, std::size_t r, const spin_ev
         by_moments = true;
         return *reverses;
     }
-    if (m == identity) return false;
+    // The identity fixes every point: where the components differ anywhere the energies
+    // decided it above, and where they agree everywhere no row gets here.
     why = rm.why + "; " + row_name(r) + " fixes no listed point where the spin components differ";
     return std::nullopt;
 }
@@ -228,7 +226,6 @@ std::optional<std::vector<kpoint_operation>> structure_ops(const listing& bands,
         const auto state = initial_moments(bands.mesh, s->positions.size(), true, moments, sym.moments, why);
         if (state == moment_source::broken || (state == moment_source::none && !ev.agree())) return std::nullopt;
         sym.spins_agree = state == moment_source::none;  // and so the energies say
-        if (sym.spins_agree) sym.moments = "";
     }
     if (why = structure_fault(*s); !why.empty()) return std::nullopt;
     if (why = search_fault(*s, budget); !why.empty()) return std::nullopt;

@@ -26,6 +26,14 @@ class Cut:
     @property
     def notes(self) -> List[str]:
         """The lines the program prints for this run, in order."""
+    @property
+    def shift(self) -> Tuple[float, float, float]:
+        """The mesh's shift off the zone centre, steps along b1, b2, b3 (0 or 0.5)."""
+    def velocity(self, spin: int, band: int) -> npt.NDArray[np.float64]:
+        """(nkx, nky, nkz, 3), m/s: grad_k E / hbar of one band by central differences."""
+    def write_frmsf(self, path: Union[str, bytes, os.PathLike], ef: Optional[float] = None,
+                    bands: Optional[Sequence[Tuple[int, int]]] = None) -> None:
+        """Writes FS.frmsf as the program writes it with --frmsf; raises OSError, ValueError."""
     def bands_crossing(self, ef: Optional[float] = None) -> List[Tuple[int, int]]:
         """(spin, band) pairs, counting from 0, of the bands that cross ef (eV)."""
     def write_bandgrid(self, path: Union[str, bytes, os.PathLike], ef: Optional[float] = None,

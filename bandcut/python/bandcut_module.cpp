@@ -3,6 +3,7 @@
 // layer: every decision is the library's.
 #include "bandgrid.hpp"
 #include "cut.hpp"
+#include "frmsf.hpp"
 #include "outfile.hpp"
 #include "selection.hpp"
 
@@ -101,18 +102,60 @@ public:
         return out;
     }
 
-    void write_bandgrid(const py::object& where, std::optional<float> ef,
-                        std::optional<std::vector<std::pair<int, int>>> bands) const {
-        const std::string path = path_of(where);
-        const float level = ef.value_or(r_.ef);
+    // The selected bands as s * NBANDS + b: those given, or those that cross `level`.
+    std::vector<std::int64_t> selection(float level, const std::optional<std::vector<std::pair<int, int>>>& bands) const {
         std::vector<std::int64_t> nstore;
         for (const auto& [s, b] : bands ? *bands : bands_crossing(level)) {
             if (s < 0 || s >= r_.bands.nspin || b < 0 || b >= r_.bands.nbands)
                 throw py::value_error("no band " + std::to_string(b) + " of spin component " + std::to_string(s));
             nstore.push_back(std::int64_t{s} * r_.bands.nbands + b);
         }
-        // The interpreter keeps its own signal handlers (Ctrl-C is an exception there); the
-        // temporary file goes with `out` however the call ends.
+        return nstore;
+    }
+
+    void write_bandgrid(const py::object& where, std::optional<float> ef,
+                        std::optional<std::vector<std::pair<int, int>>> bands) const {
+        const float level = ef.value_or(r_.ef);
+        const auto nstore = selection(level, bands);
+        write_file(path_of(where), [&](std::FILE* out) {
+            return bandcut::write_bandgrid(out, r_.bands, level, r_.g, nstore, r_.values());
+        });
+    }
+
+    void write_frmsf(const py::object& where, std::optional<float> ef,
+                     std::optional<std::vector<std::pair<int, int>>> bands) const {
+        const float level = ef.value_or(r_.ef);
+        const auto nstore = selection(level, bands);
+        write_file(path_of(where), [&](std::FILE* out) {
+            return bandcut::write_frmsf(out, r_.bands, level, r_.g, nstore, r_.values(), r_.shift);
+        });
+    }
+
+    // The velocity of one band over the mesh, (nkx, nky, nkz, 3) float64, m/s.
+    py::array_t<double> velocity(int s, int b) const {
+        if (s < 0 || s >= r_.bands.nspin || b < 0 || b >= r_.bands.nbands)
+            throw py::value_error("no band " + std::to_string(b) + " of spin component " + std::to_string(s));
+        py::array_t<double> a({static_cast<py::ssize_t>(r_.g.nkx), static_cast<py::ssize_t>(r_.g.nky),
+                               static_cast<py::ssize_t>(r_.g.nkz), py::ssize_t{3}});
+        double* out = a.mutable_data();
+        {
+            py::gil_scoped_release unlocked;
+            for (std::int64_t n = 0; n < r_.g.points(); ++n) {
+                const auto v = r_.velocity(s, b, n);
+                for (std::size_t c = 0; c < 3; ++c) out[static_cast<std::size_t>(n) * 3 + c] = v[c];
+            }
+        }
+        return a;
+    }
+
+    const bandcut::cut_result& result() const { return r_; }
+
+private:
+    // Writes the file at `path` with `write(stream)` beside it and renames it onto it once
+    // whole; the interpreter keeps its own signal handlers (Ctrl-C is an exception there),
+    // and the temporary file goes with `out` however the call ends.
+    template <class Write>
+    static void write_file(const std::string& path, const Write& write) {
         bandcut::replacement_file out(path, {}, false);
         const auto in_the_way = [&] {
             raise_os_error("can't create " + path + ": " + out.in_the_way() +
@@ -126,7 +169,7 @@ public:
         auto outcome = bandcut::replacement_file::outcome::write_failed;
         {
             py::gil_scoped_release unlocked;
-            if (bandcut::write_bandgrid(out.stream(), r_.bands, level, r_.g, nstore, r_.values())) outcome = out.commit();
+            if (write(out.stream())) outcome = out.commit();
         }
         switch (outcome) {
         case bandcut::replacement_file::outcome::replaced:
@@ -143,9 +186,6 @@ public:
         raise_os_error(path + ": write error (disk full?); the previous file is left as it was");
     }
 
-    const bandcut::cut_result& result() const { return r_; }
-
-private:
     bandcut::cut_result r_;
     std::optional<py::array_t<float>> energies_;
 };
@@ -199,6 +239,18 @@ symmetry-reduced mesh), or "listing order" (neither; the notes say why).)")
              R"(The bands whose energies over the grid's k-points lie both below and above ef (eV;
 default: the ef read used), as (spin, band) pairs counting from 0: indices into the
 first two axes of energies.)")
+        .def_property_readonly("shift", [](const cut& c) { return c.result().shift; },
+                               "The mesh's shift off the zone centre, in steps along b1, b2, b3 (0 or 0.5 each).")
+        .def("velocity", &cut::velocity, py::arg("spin"), py::arg("band"),
+             R"(float64 array (nkx, nky, nkz, 3), m/s: the Cartesian velocity grad_k E / hbar of one band
+(counting from 0) of one spin component at every mesh point, by central differences on
+the periodic grid (second order in the step; an axis of one or two points contributes
+nothing along itself), in the frame of the listing's lattice vectors.)")
+        .def("write_frmsf", &cut::write_frmsf, py::arg("path"), py::arg("ef") = py::none(), py::arg("bands") = py::none(),
+             R"(Writes the other viewer's file (FS.frmsf: the grid's kind named, so a shifted mesh is
+drawn in place; energies relative to ef; the Fermi speed in 10^5 m/s as the colour) to
+path, byte for byte as the program writes it with --frmsf; the same choice of bands, the
+same atomic write and errors as write_bandgrid.)")
         .def("write_bandgrid", &cut::write_bandgrid, py::arg("path"), py::arg("ef") = py::none(),
              py::arg("bands") = py::none(),
              R"(Writes the band-grid file (the closed grid a Fermi-surface viewer draws) to path, with

@@ -121,15 +121,20 @@ std::string listing_text(const std::vector<kpoint>& blocks, int sets, const std:
 
 std::vector<kpoint> mesh(int n1, int n2, int n3, double shift,
                          const std::function<std::vector<double>(int, int, int)>& energy) {
-    const auto wrapped = [shift](int i, int n) {
-        const double c = (i + shift) / n;
+    return mesh(n1, n2, n3, std::array<double, 3>{shift, shift, shift}, energy);
+}
+
+std::vector<kpoint> mesh(int n1, int n2, int n3, const std::array<double, 3>& shift,
+                         const std::function<std::vector<double>(int, int, int)>& energy) {
+    const auto wrapped = [&](int i, int n, std::size_t a) {
+        const double c = (i + shift[a]) / n;
         return c > 0.5 ? c - 1 : c;
     };
     std::vector<kpoint> points;
     for (int i3 = 0; i3 < n3; ++i3)
         for (int i2 = 0; i2 < n2; ++i2)
             for (int i1 = 0; i1 < n1; ++i1)
-                points.push_back({{wrapped(i1, n1), wrapped(i2, n2), wrapped(i3, n3)}, energy(i1, i2, i3)});
+                points.push_back({{wrapped(i1, n1, 0), wrapped(i2, n2, 1), wrapped(i3, n3, 2)}, energy(i1, i2, i3)});
     return points;
 }
 

@@ -47,5 +47,8 @@ std::string listing_text(const std::vector<kpoint>& blocks, int sets = 1, const 
 // unwrapped grid indices.
 std::vector<kpoint> mesh(int n1, int n2, int n3, double shift,
                          const std::function<std::vector<double>(int, int, int)>& energy);
+// The same with a shift of its own along each axis.
+std::vector<kpoint> mesh(int n1, int n2, int n3, const std::array<double, 3>& shift,
+                         const std::function<std::vector<double>(int, int, int)>& energy);
 
 }  // namespace bandcut_test

@@ -757,6 +757,11 @@ CASES = {
     "zone_names_kpoint_0": dict(crystal="sc", n=(4, 4, 4), hybrid=True, zone_index=0, refused="the 10 irreducible k-points do not unfold onto 4 x 4 x 4 (the weights of 10 "
                                         "irreducible k-points are not their shares of the grid)"),
     "zone_names_beyond": dict(crystal="sc", n=(4, 4, 4), hybrid=True, zone_index=14, refused="no unfolding: the full-zone list names k-point 14 of 13"),
+    # The listing's count is the keeping operations': they alone must reach the grid, and
+    # do not (the wedge is the whole group's).
+    "altermagnet_found_keeping": dict(crystal="altermagnet", n=(4, 4, 4), spin=2, table=T, found=8, magmom="auto",
+                                      incar_tags=True, refused="the 18 irreducible k-points do not unfold onto 4 x 4 x 4 (20 grid "
+                                              "points unreached)"),
     # A table of moments that are all 0 is no source of moments: rows the energies leave
     # undecided are refused, not unfolded as keeping.
     "zero_moments_table": dict(crystal="altermagnet", n=(4, 4, 4), spin=2, table=T, found=16, magnetization=True,
