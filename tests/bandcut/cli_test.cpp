@@ -328,15 +328,36 @@ TEST(cli, hostile_listings_leave_everything_as_it_was) {
 // A file-size limit, with SIGXFSZ as the shell leaves it (it would kill the run): the
 // write fails with a message instead, and the old file stays.
 TEST(cli, a_file_size_limit_is_a_write_error) {
-    const auto r = run_bandcut({"8", "8", "8", "5.2"}, crossing_listing(8, 6), [] {
+    const auto limited = [] {
         std::signal(SIGXFSZ, SIG_DFL);
         const rlimit limit{2048, 2048};
         setrlimit(RLIMIT_FSIZE, &limit);
-    });
+    };
+    const auto r = run_bandcut({"8", "8", "8", "5.2"}, crossing_listing(8, 6), limited);
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.out.ends_with("FS.bsxf: write error (disk full?); the previous FS.bsxf is left as it was\n")) << r.out;
     EXPECT_EQ(r.fs, previous_file);
     EXPECT_TRUE(r.left.empty());
+    // With --frmsf, neither file is replaced unless both were written whole.
+    const auto both = run_bandcut({"8", "8", "8", "5.2", "--frmsf"}, crossing_listing(8, 6), limited);
+    EXPECT_EQ(both.status, 1);
+    EXPECT_TRUE(both.out.ends_with("FS.bsxf, FS.frmsf: write error (disk full?); the previous files are left as they "
+                                   "were\n"))
+        << both.out;
+    EXPECT_EQ(both.fs, previous_file);
+    EXPECT_TRUE(both.left.empty());
+}
+
+// --frmsf writes the other viewer's file beside the band-grid file, which stays as it was
+// without it, and says which kind of grid it names.
+TEST(cli, the_other_viewers_file_beside_the_band_grid_file) {
+    const auto plain = run_bandcut({"2", "2", "2", "5.2"}, small);
+    const auto r = run_bandcut({"--frmsf", "2", "2", "2", "5.2"}, small);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.fs, plain.fs);
+    EXPECT_EQ(r.left, std::vector<std::string>{"FS.frmsf"});
+    EXPECT_EQ(r.err, placed + "bandcut: note: FS.frmsf names its grid as kind 1 (centred on the zone centre): every value "
+                              "where its k-point lies\n");
 }
 
 // SIGTERM while a large file is written: whenever it arrives, no temporary file stays and

@@ -13,8 +13,9 @@ import symmetric_listings
 from conftest import GOLDEN
 
 
-def run_program(program, folder, mesh, ef):
-    p = subprocess.run([program, *map(str, mesh), repr(ef)], cwd=folder, capture_output=True, text=True, timeout=60)
+def run_program(program, folder, mesh, ef, *options):
+    p = subprocess.run([program, *map(str, mesh), repr(ef), *options], cwd=folder, capture_output=True, text=True,
+                       timeout=60)
     return p.returncode, p.stdout.splitlines(), p.stderr.splitlines()
 
 
@@ -75,9 +76,19 @@ def test_the_grid_and_the_file_are_the_programs(tmp_path, program, case, mesh, e
         closed = [grid[ix % mesh[0], iy % mesh[1], iz % mesh[2]] for ix in range(mesh[0] + 1)
                   for iy in range(mesh[1] + 1) for iz in range(mesh[2] + 1)]
         assert values == ["%f" % v for v in closed]
-    # The module writes the program's file, byte for byte.
+    # The module writes the program's files, byte for byte.
     cut.write_bandgrid(str(tmp_path / "module.bsxf"))
     assert (tmp_path / "module.bsxf").read_bytes() == (folder / "FS.bsxf").read_bytes()
+    assert run_program(program, folder, mesh, ef, "--frmsf")[0] == 0
+    cut.write_frmsf(tmp_path / "module.frmsf")
+    assert (tmp_path / "module.frmsf").read_bytes() == (folder / "FS.frmsf").read_bytes()
+    # The velocities: one Cartesian vector a mesh point, zero along an axis of one or two points.
+    v = cut.velocity(0, 0)
+    assert v.shape == (*mesh, 3) and v.dtype == np.float64
+    for axis in range(3):
+        if mesh[axis] <= 2 and np.allclose(cut.reciprocal[axis], cut.reciprocal[axis] * np.eye(3)[axis]):
+            assert np.all(v[..., axis] == 0)
+    assert len(cut.shift) == 3
     echoed = [[float(x) for x in l.split()[1:]] for l in out if l[:2] in ("B1", "B2", "B3")]
     assert cut.reciprocal.shape == (3, 3) and np.allclose(cut.reciprocal, echoed, atol=5e-7)
 
