@@ -65,18 +65,17 @@ public:
         const auto r = std::to_chars(digits, digits + sizeof digits, v, std::chars_format::scientific, 6);
         text({digits, static_cast<std::size_t>(r.ptr - digits)});
     }
-    // printf("%e\n", v): std::to_chars with a precision gives the correctly rounded digits,
-    // as the C library does, without its per-call cost.
-    void scientific_line(double v) {
-        constexpr std::size_t most = 32;
+    // printf("%f\n", v), straight into the block where it has room.
+    void real_line(float v) {
+        constexpr std::size_t most = max_real_chars + 6 + 1;
         if (capacity_ - used_ < most) flush();
         if (capacity_ - used_ < most) {
-            scientific(v);
+            real(v);
             text("\n");
             return;
         }
         char* const start = buffer_.get() + used_;
-        char* const end = std::to_chars(start, start + most, v, std::chars_format::scientific, 6).ptr;
+        char* const end = format_real(start, v, 6);
         *end = '\n';
         used_ += static_cast<std::size_t>(end + 1 - start);
     }

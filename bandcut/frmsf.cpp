@@ -30,13 +30,10 @@ std::int64_t frmsf_index(int kind, std::int64_t i, std::int64_t n) {
 
 std::array<double, 3> velocity_of(const std::array<double, 3>& d, const std::array<dvec3, 3>& direct) {
     // grad_k E = (1/2 pi) sum_i (dE/dx_i) a_i, in eV A; over hbar, in A/s; 1e-10 m per A.
-    const double pi = std::acos(-1.0);
+    constexpr double pi = 3.14159265358979323846;
+    constexpr double metres_a_second = 1e-10 / (2 * pi * hbar_ev_s);
     std::array<double, 3> v{};
-    for (std::size_t c = 0; c < 3; ++c) {
-        double grad = 0;
-        for (std::size_t i = 0; i < 3; ++i) grad += d[i] * direct[i][c];
-        v[c] = grad / (2 * pi) / hbar_ev_s * 1e-10;
-    }
+    for (std::size_t c = 0; c < 3; ++c) v[c] = (d[0] * direct[0][c] + d[1] * direct[1][c] + d[2] * direct[2][c]) * metres_a_second;
     return v;
 }
 
@@ -84,21 +81,24 @@ bool write_frmsf(std::FILE* out, const listing& bands, float ef, const grid& g, 
     const std::size_t used = entries_used(bands, g, values);
     const std::size_t group = bands_per_gather(nstore.size(), used, options.gather);
     std::vector<float> columns(nstore.empty() ? 0 : group * used);
-    // The energies of every band, then the speeds of every band: two passes over the table.
+    // The energies of every band, then the speeds of every band: two passes over the table,
+    // or one where the columns hold every band.
+    std::size_t held = SIZE_MAX;  // the first band of the group in the columns
     for (const bool speeds : {false, true}) {
         for (std::size_t first = 0; first < nstore.size(); first += group) {
             const auto these = nstore.subspan(first, std::min(group, nstore.size() - first));
-            gather_columns(bands, these, used, columns);
+            if (held != first) gather_columns(bands, these, used, columns);
+            held = first;
             for (std::size_t j = 0; j < these.size(); ++j) {
                 const float* column = columns.data() + j * used;
                 const auto value = [&](std::int64_t n) { return grid_value(column, values.kpoint_at, n); };
                 each_point(g, kind, [&](std::int64_t ix, std::int64_t iy, std::int64_t iz) {
                     if (!speeds) {
-                        w.scientific_line(static_cast<double>(value((ix * g.nky + iy) * g.nkz + iz) - ef));
+                        w.real_line(value((ix * g.nky + iy) * g.nkz + iz) - ef);
                         return;
                     }
                     const auto v = velocity_of(grid_derivatives(g, ix, iy, iz, value), bands.direct_double);
-                    w.scientific_line(std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]) / 1e5);
+                    w.real_line(static_cast<float>(std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]) / 1e5));
                 });
                 if (!w.ok()) return false;  // a full disk: stop at once
             }

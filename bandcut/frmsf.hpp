@@ -1,7 +1,9 @@
 // The second viewer's file "FS.frmsf": the grid's kind named exactly, so that a mesh
 // shifted off the zone centre is drawn in place, and each band coloured by its Fermi speed.
 //
-// Layout (whitespace-separated numbers; one value per line, as printf's "%e" prints it):
+// Layout (whitespace-separated numbers, one a line; the reciprocal vectors as printf's "%e"
+// prints them, the values in single precision as its "%f" does: a micro-electronvolt, a
+// tenth of a metre a second):
 //   N1 N2 N3
 //   kind           0: Monkhorst-Pack, x_i = (2i - 1 - N) / (2N); 1: x_i = (i - 1) / N;
 //                  2: x_i = (2i - 1) / (2N); i = 1..N, the point x b1 + y b2 + z b3
@@ -10,7 +12,8 @@
 //   the energies minus Ef (the viewer takes the Fermi energy to be 0), band by band, each
 //   band's N1 x N2 x N3 values with the first index slowest and the third fastest (an open
 //   grid: no repeated planes)
-//   one block of the Fermi speed |v| in 10^5 m/s, in the same order: the viewer's colour.
+//   one block of the Fermi speed |v| in 10^5 m/s (narrowed to single precision), in the
+//   same order: the viewer's colour.
 //
 // The kind from the mesh's shift, per axis: every axis unshifted, kind 1; every axis
 // shifted by half a step, kind 2; each even axis shifted and each odd one not, kind 0
@@ -54,15 +57,15 @@ std::int64_t frmsf_index(int kind, std::int64_t i, std::int64_t n);
 template <class Value>
 std::array<double, 3> grid_derivatives(const grid& g, std::int64_t ix, std::int64_t iy, std::int64_t iz, const Value& value) {
     const std::array<std::int64_t, 3> n{g.nkx, g.nky, g.nkz}, at{ix, iy, iz};
+    const std::array<std::int64_t, 3> stride{std::int64_t{g.nky} * g.nkz, g.nkz, 1};
+    const std::int64_t here = ix * stride[0] + iy * stride[1] + iz;
     std::array<double, 3> d{};
     for (std::size_t a = 0; a < 3; ++a) {
         if (n[a] < 3) continue;
-        auto up = at, down = at;
-        up[a] = (at[a] + 1) % n[a];
-        down[a] = (at[a] + n[a] - 1) % n[a];
-        const auto point = [&](const std::array<std::int64_t, 3>& p) { return (p[0] * n[1] + p[1]) * n[2] + p[2]; };
-        d[a] = static_cast<double>(n[a]) *
-               (static_cast<double>(value(point(up))) - static_cast<double>(value(point(down)))) / 2;
+        // The neighbours along the axis, wrapped on the periodic grid.
+        const std::int64_t up = here + (at[a] + 1 == n[a] ? 1 - n[a] : 1) * stride[a];
+        const std::int64_t down = here + (at[a] == 0 ? n[a] - 1 : -1) * stride[a];
+        d[a] = static_cast<double>(n[a]) * (static_cast<double>(value(up)) - static_cast<double>(value(down))) / 2;
     }
     return d;
 }
