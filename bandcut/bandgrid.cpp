@@ -69,12 +69,12 @@ bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& 
     // any k-point, and where it swaps spin components, any of their other component.
     const std::size_t used = entries_used(bands, g, values);
     const std::size_t group = bands_per_gather(nstore.size(), used, options.gather);
-    std::vector<float> columns(nstore.empty() ? 0 : group * used);
+    const auto columns = column_room(nstore.empty() ? 0 : group * used);
     for (std::size_t first = 0; first < nstore.size(); first += group) {
         const auto these = nstore.subspan(first, std::min(group, nstore.size() - first));
-        gather_columns(bands, these, used, columns);
+        gather_columns(bands, these, used, columns.get());
         for (std::size_t j = 0; j < these.size(); ++j)
-            if (!write_band(w, these[j], columns.data() + j * used, g, kpoint_at)) return false;
+            if (!write_band(w, these[j], columns.get() + j * used, g, kpoint_at)) return false;
     }
     w.text("  END_BANDGRID_3D\nEND_BLOCK_BANDGRID_3D\n");
     return w.flush() && std::fflush(out) == 0;

@@ -13,8 +13,7 @@ std::size_t bands_per_gather(std::size_t bands, std::size_t used, std::size_t by
     return std::max<std::size_t>(1, std::min(bands, bytes / (sizeof(float) * std::max<std::size_t>(used, 1))));
 }
 
-void gather_columns(const listing& bands, std::span<const std::int64_t> these, std::size_t used,
-                    std::vector<float>& columns) {
+void gather_columns(const listing& bands, std::span<const std::int64_t> these, std::size_t used, float* columns) {
     const auto nbands = static_cast<std::size_t>(bands.nbands);
     const auto nkpts = static_cast<std::size_t>(bands.nkpts);
     std::vector<const float*> same(these.size()), other(these.size());  // each band at the first k-point, either way

@@ -9,6 +9,7 @@
 #include "listing.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -25,8 +26,10 @@ std::size_t bands_per_gather(std::size_t bands, std::size_t used, std::size_t by
 // The energies of bands `these` (s * NBANDS + b) at the entries 0 .. used-1 (a listed
 // k-point k, or k + NKPTS for its spin components swapped), band j's at
 // columns[j * used + entry].
-void gather_columns(const listing& bands, std::span<const std::int64_t> these, std::size_t used,
-                    std::vector<float>& columns);
+void gather_columns(const listing& bands, std::span<const std::int64_t> these, std::size_t used, float* columns);
+
+// Room for `n` values that are about to be written: not cleared first (megabytes).
+inline std::unique_ptr<float[]> column_room(std::size_t n) { return std::unique_ptr<float[]>(new float[n]); }
 
 // The value of grid point n (the third index fastest) in a band's column.
 inline float grid_value(const float* column, std::span<const std::int32_t> kpoint_at, std::int64_t n) {

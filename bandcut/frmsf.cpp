@@ -80,18 +80,22 @@ bool write_frmsf(std::FILE* out, const listing& bands, float ef, const grid& g, 
     write_head(w, bands, g, kind, nstore.size());
     const std::size_t used = entries_used(bands, g, values);
     const std::size_t group = bands_per_gather(nstore.size(), used, options.gather);
-    std::vector<float> columns(nstore.empty() ? 0 : group * used);
+    const auto columns = column_room(nstore.empty() ? 0 : group * used);
+    const auto on_grid = column_room(nstore.empty() ? 0 : static_cast<std::size_t>(g.points()));
     // The energies of every band, then the speeds of every band: two passes over the table,
     // or one where the columns hold every band.
     std::size_t held = SIZE_MAX;  // the first band of the group in the columns
     for (const bool speeds : {false, true}) {
         for (std::size_t first = 0; first < nstore.size(); first += group) {
             const auto these = nstore.subspan(first, std::min(group, nstore.size() - first));
-            if (held != first) gather_columns(bands, these, used, columns);
+            if (held != first) gather_columns(bands, these, used, columns.get());
             held = first;
             for (std::size_t j = 0; j < these.size(); ++j) {
-                const float* column = columns.data() + j * used;
-                const auto value = [&](std::int64_t n) { return grid_value(column, values.kpoint_at, n); };
+                // The band in grid order: the neighbours of the differences lie at fixed strides.
+                const float* column = columns.get() + j * used;
+                for (std::int64_t n = 0; n < g.points(); ++n)
+                    on_grid[static_cast<std::size_t>(n)] = grid_value(column, values.kpoint_at, n);
+                const auto value = [&](std::int64_t n) { return on_grid[static_cast<std::size_t>(n)]; };
                 each_point(g, kind, [&](std::int64_t ix, std::int64_t iy, std::int64_t iz) {
                     if (!speeds) {
                         w.real_line(value((ix * g.nky + iy) * g.nkz + iz) - ef);
