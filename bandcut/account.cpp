@@ -1,6 +1,7 @@
 #include "account.hpp"
 
 #include "frmsf.hpp"
+#include "sheets.hpp"
 
 #include <cstdio>
 
@@ -165,6 +166,35 @@ void explain_route(account& said, std::string_view file, const listing& bands, c
     refuse(said, file, bands.counts_line,
            "the grid " + grid_text(g) + " needs " + needs + " but the listing has " + std::to_string(bands.nkpts) +
                " (NKPTS); " + map.not_unfolded);
+}
+
+void explain_sheets(account& said, const std::vector<sheet>& sheets, const grid_count& at_ef, std::optional<double> nelect,
+                    std::optional<double> level) {
+    add(said, message::kind::echo, "sheet  spin  band   electrons    holes    carriers/cm^3   DOS(Ef) states/eV/cell");
+    char line[200];
+    for (std::size_t i = 0; i < sheets.size(); ++i) {
+        const auto& s = sheets[i];
+        std::snprintf(line, sizeof line, "%5zu %5d %5d %11.4f %8.4f %9s %9.3e %14.4f", i + 1, s.spin + 1, s.band + 1,
+                      s.electrons, s.holes, s.holes_carry ? "holes" : "electrons", s.carriers, s.dos);
+        add(said, message::kind::echo, line);
+    }
+    std::snprintf(line, sizeof line, "electrons below Ef on the grid: %.4f", at_ef.electrons);
+    std::string count = line;
+    if (nelect) {
+        std::snprintf(line, sizeof line, " (the run: %g); ", *nelect);
+        count += line;
+        if (level) {
+            std::snprintf(line, sizeof line, "the grid holds %g at Ef = %.5f eV", *nelect, *level);
+        } else {
+            std::snprintf(line, sizeof line, "no level of the grid holds %g", *nelect);
+        }
+        count += line;
+    } else {
+        count += " (the listing gives no NELECT)";
+    }
+    add(said, message::kind::echo, count);
+    std::snprintf(line, sizeof line, "density of states at Ef, all bands: %.4f states/eV/cell", at_ef.dos);
+    add(said, message::kind::echo, line);
 }
 
 void note_frmsf(account& said, const grid& g, const std::array<double, 3>& shift) {

@@ -9,6 +9,7 @@
 #include "route.hpp"
 #include "selection.hpp"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,14 @@ void note_sets(account& said, const listing& bands);
 // How the grid was made: a note for placement and unfolding (with a warning for a
 // shifted mesh), a warning for listing order; for a refused grid, the refusal.
 void explain_route(account& said, std::string_view file, const listing& bands, const grid& g, const grid_map& map);
+
+struct sheet;
+struct grid_count;
+
+// The sheets' table (after the echo), the electrons the grid holds below Ef against the
+// run's NELECT and the level where it holds NELECT, and the total density of states.
+void explain_sheets(account& said, const std::vector<sheet>& sheets, const grid_count& at_ef, std::optional<double> nelect,
+                    std::optional<double> level);
 
 // Which kind of grid FS.frmsf names, and whether its values lie where their k-points do.
 void note_frmsf(account& said, const grid& g, const std::array<double, 3>& shift);

@@ -61,8 +61,8 @@ std::array<double, 3> grid_derivatives(const grid& g, std::int64_t ix, std::int6
     const std::int64_t here = ix * stride[0] + iy * stride[1] + iz;
     std::array<double, 3> d{};
     for (std::size_t a = 0; a < 3; ++a) {
-        if (n[a] < 3) continue;
-        // The neighbours along the axis, wrapped on the periodic grid.
+        // The neighbours along the axis, wrapped on the periodic grid: on an axis of one or
+        // two points they are one point, and the difference is 0.
         const std::int64_t up = here + (at[a] + 1 == n[a] ? 1 - n[a] : 1) * stride[a];
         const std::int64_t down = here + (at[a] == 0 ? n[a] - 1 : -1) * stride[a];
         d[a] = static_cast<double>(n[a]) * (static_cast<double>(value(up)) - static_cast<double>(value(down))) / 2;

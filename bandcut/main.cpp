@@ -10,6 +10,7 @@
 #include "cut.hpp"
 #include "frmsf.hpp"
 #include "outfile.hpp"
+#include "sheets.hpp"
 
 #include <csignal>
 #include <cstdio>
@@ -48,6 +49,9 @@ one is complete), both in the current folder.
 Options: --frmsf  also write FS.frmsf, the other viewer's file, which keeps a shifted
                   mesh in place and colours each band by its Fermi speed (both files are
                   replaced only once both are complete);
+         --sheets  also print the numbers of each sheet: electrons, holes, carriers per
+                  cm^3 and density of states at Ef, by linear tetrahedra on the grid, and
+                  the electrons the grid holds below Ef against the run's NELECT;
          --help, --version; a bare -- ends the options.
 Exit status: 0 when FS.bsxf was written, 1 otherwise (the reason on standard output).)");
 }
@@ -58,6 +62,7 @@ struct command_line {
     enum { make_file, show_help, show_version, unknown } action = make_file;
     const char* unknown_option = nullptr;
     bool frmsf = false;
+    bool sheets = false;
     std::vector<const char*> positional;
 };
 
@@ -77,6 +82,8 @@ command_line parse(int argc, char** argv) {
                 c.action = command_line::show_version;
             } else if (arg == "--frmsf") {
                 c.frmsf = true;
+            } else if (arg == "--sheets") {
+                c.sheets = true;
             } else if (!c.unknown_option) {
                 c.action = command_line::unknown;
                 c.unknown_option = argv[i];
@@ -159,6 +166,18 @@ int write(const cut_result& r, bool frmsf) {
     return 0;
 }
 
+// --sheets: the numbers of each sheet, or why the grid has none (the file is written all
+// the same).
+void add_sheets(cut_result& r) {
+    if (const auto why = sheets_fault(r); !why.empty()) {
+        r.said.push_back({message::kind::warning, "bandcut: warning: --sheets: " + why, 0});
+        return;
+    }
+    const auto nelect = r.bands.mesh.nelect;
+    explain_sheets(r.said, sheets_at(r, r.ef), electrons_below(r, r.ef), nelect,
+                   nelect ? level_for(r, *nelect) : std::nullopt);
+}
+
 int run(int argc, char** argv) {
     const command_line c = parse(argc, argv);
     switch (c.action) {
@@ -193,6 +212,7 @@ int run(int argc, char** argv) {
 
     cut_result r = cut("OUTCAR", grid{n[0], n[1], n[2]}, ef.value);  // every later use is of the float
     if (r.ok && c.frmsf) note_frmsf(r.said, r.g, r.shift);
+    if (r.ok && c.sheets) add_sheets(r);
     print(r.said);
     if (!r.ok) return 1;
     std::fflush(stdout);

@@ -346,6 +346,12 @@ void section_reader::recognise_input(std::string_view line, long number) {
 
 // After the dimension line the first of each is the run's own.
 void section_reader::recognise_run(std::string_view line) {
+    if (!s_.nelect && contains(line, "NELECT")) {
+        line_scanner fields(line.substr(line.find("NELECT") + 6));
+        fields.skip_equals();
+        double n = 0;
+        if (fields.real(n) && std::isfinite(n)) s_.nelect = n;
+    }
     if (!s_.nions) {
         if (const auto n = integer_after(line, "NIONS")) s_.nions = *n;
     }

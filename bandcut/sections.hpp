@@ -90,6 +90,7 @@ struct mesh_sections {
 
     // After the dimension line.
     std::optional<std::int64_t> nions;
+    std::optional<double> nelect;  // "NELECT = 120.0000": the electrons the run holds
     std::vector<std::int64_t> ions_per_type;
     int ispin = 0;  // 0 when not printed
     bool noncollinear = false;

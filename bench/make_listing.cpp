@@ -24,6 +24,8 @@ int main(int argc, char** argv) {
     std::fprintf(out, " benchmark listing: %d x %d x %d grid, %d bands\n", n, n, n, nbands);
     std::fprintf(out, "   k-points           NKPTS = %6d   k-points in BZ     NKDIM = %6d   number of bands    NBANDS= %6d\n",
                  nkpts, nkpts, nbands);
+    // The electrons of the bands below 5 eV, about: --sheets finds the level the grid implies.
+    std::fprintf(out, "   NELECT =     %8.4f    total number of electrons\n", 2.0 * std::floor(0.6 * nbands));
     std::fprintf(out, "  direct lattice vectors                 reciprocal lattice vectors\n"
                       "     3.000000000  0.000000000  0.000000000     0.333333333  0.000000000  0.000000000\n"
                       "     0.000000000  3.000000000  0.000000000     0.000000000  0.333333333  0.000000000\n"

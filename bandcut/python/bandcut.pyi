@@ -31,6 +31,12 @@ class Cut:
         """The mesh's shift off the zone centre, steps along b1, b2, b3 (0 or 0.5)."""
     def velocity(self, spin: int, band: int) -> npt.NDArray[np.float64]:
         """(nkx, nky, nkz, 3), m/s: grad_k E / hbar of one band by central differences."""
+    def sheets(self, ef: Optional[float] = None) -> npt.NDArray[np.void]:
+        """One record per sheet crossing ef: sheet, spin, band, electrons, holes, carrier, carriers_per_cm3, dos."""
+    def electrons_below(self, ef: float) -> float:
+        """Electrons per cell below ef on the grid, every band counted."""
+    def level_for(self, electrons: float) -> Optional[float]:
+        """The level (eV) at which the grid holds `electrons` per cell; None when none does."""
     def write_frmsf(self, path: Union[str, bytes, os.PathLike], ef: Optional[float] = None,
                     bands: Optional[Sequence[Tuple[int, int]]] = None) -> None:
         """Writes FS.frmsf as the program writes it with --frmsf; raises OSError, ValueError."""

@@ -4,6 +4,7 @@
 #include "bandgrid.hpp"
 #include "cut.hpp"
 #include "frmsf.hpp"
+#include "sheets.hpp"
 #include "outfile.hpp"
 #include "selection.hpp"
 
@@ -150,7 +151,42 @@ public:
 
     const bandcut::cut_result& result() const { return r_; }
 
+    // The sheets at ef as a structured array; the count and the level of the grid.
+    py::object sheets(std::optional<float> ef) const {
+        no_mesh_raises();
+        std::vector<bandcut::sheet> rows;
+        {
+            py::gil_scoped_release unlocked;
+            rows = bandcut::sheets_at(r_, ef.value_or(r_.ef));
+        }
+        py::list records;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const auto& s = rows[i];
+            records.append(py::make_tuple(static_cast<int>(i + 1), s.spin, s.band, s.electrons, s.holes,
+                                          s.holes_carry ? "holes" : "electrons", s.carriers, s.dos));
+        }
+        const py::module_ np = py::module_::import("numpy");
+        const py::list fields = py::cast(std::vector<std::pair<std::string, std::string>>{
+            {"sheet", "i4"}, {"spin", "i4"}, {"band", "i4"}, {"electrons", "f8"}, {"holes", "f8"},
+            {"carrier", "U9"}, {"carriers_per_cm3", "f8"}, {"dos", "f8"}});
+        return np.attr("array")(records, py::arg("dtype") = np.attr("dtype")(fields));
+    }
+    double electrons_below(double ef) const {
+        no_mesh_raises();
+        py::gil_scoped_release unlocked;
+        return bandcut::electrons_below(r_, ef).electrons;
+    }
+    std::optional<double> level_for(double electrons) const {
+        no_mesh_raises();
+        py::gil_scoped_release unlocked;
+        return bandcut::level_for(r_, electrons);
+    }
+
 private:
+    void no_mesh_raises() const {
+        if (const auto why = bandcut::sheets_fault(r_); !why.empty()) throw py::value_error(why);
+    }
+
     // Writes the file at `path` with `write(stream)` beside it and renames it onto it once
     // whole; the interpreter keeps its own signal handlers (Ctrl-C is an exception there),
     // and the temporary file goes with `out` however the call ends.
@@ -246,6 +282,17 @@ first two axes of energies.)")
 (counting from 0) of one spin component at every mesh point, by central differences on
 the periodic grid (second order in the step; an axis of one or two points contributes
 nothing along itself), in the frame of the listing's lattice vectors.)")
+        .def("sheets", &cut::sheets, py::arg("ef") = py::none(),
+             R"(The bands that cross ef (eV; default: the ef read used) as a NumPy structured array, one
+record a sheet: sheet (from 1), spin and band (from 0), electrons and holes per cell,
+carrier ("electrons" below half full, else "holes"), carriers_per_cm3, dos (states per eV
+per cell at ef), by linear tetrahedra on the grid (second order in the grid step).  A full
+band holds 2 electrons per cell, 1 with two spin components or spin-orbit coupling.
+Raises ValueError where there is no mesh to integrate over (a grid in listing order).)")
+        .def("electrons_below", &cut::electrons_below, py::arg("ef"),
+             "Electrons per cell below ef (eV) on the grid, every band counted (full bands whole).")
+        .def("level_for", &cut::level_for, py::arg("electrons"),
+             "The level (eV) at which the grid holds `electrons` per cell, to 1e-6 eV; None when none does.")
         .def("write_frmsf", &cut::write_frmsf, py::arg("path"), py::arg("ef") = py::none(), py::arg("bands") = py::none(),
              R"(Writes the other viewer's file (FS.frmsf: the grid's kind named, so a shifted mesh is
 drawn in place; energies relative to ef; the Fermi speed in 10^5 m/s as the colour) to

@@ -31,6 +31,16 @@ level, status = occsolve.find_level(energies, weights, electrons, 300.0)
 assert status == occsolve.CONVERGED
 print(f"{electrons:.4f} electrons per cell: Fermi level at 300 K {level:.6f} eV")
 
+# The same electrons by linear tetrahedra on the grid: the level they imply against
+# occsolve's at a low temperature, and the sheets there.
+implied = cut.level_for(electrons)
+cold, status = occsolve.find_level(energies, weights, electrons, 1.0)
+print(f"the grid's tetrahedra hold them at {implied:.6f} eV; occsolve at 1 K: {cold:.6f} eV "
+      f"(apart by {abs(implied - cold) * 1e3:.3f} meV)")
+for s in cut.sheets(level):
+    print(f"  sheet {s['sheet']}: band {s['band'] + 1} of spin {s['spin'] + 1}, {s['electrons']:.4f} electrons, "
+          f"{s['carriers_per_cm3']:.3e} {s['carrier']} per cm^3, DOS {s['dos']:.4f} states/eV/cell")
+
 os.makedirs(os.path.dirname(os.path.abspath(target)), exist_ok=True)
 cut.write_bandgrid(target, ef=level)
 print(f"wrote {os.path.abspath(target)}: bands {', '.join(str(b + 1) for _, b in cut.bands_crossing(level))} cross it")

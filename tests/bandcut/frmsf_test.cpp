@@ -136,8 +136,19 @@ TEST(frmsf, free_electron_bands_in_place_with_their_fermi_speed) {
         std::FILE* out = open_memstream(&buffer, &size);
         ASSERT_TRUE(bandcut::write_frmsf(out, r.bands, r.ef, r.g, r.selected, r.values(), r.shift)) << c.name;
         std::fclose(out);
-        const auto f = parse(std::string(buffer, size));
+        const std::string whole(buffer, size);
         std::free(buffer);
+        // The same bytes a band at a time through blocks of 64 bytes; a full disk is reported.
+        out = open_memstream(&buffer, &size);
+        ASSERT_TRUE(bandcut::write_frmsf(out, r.bands, r.ef, r.g, r.selected, r.values(), r.shift, {64, 1}));
+        std::fclose(out);
+        EXPECT_EQ(std::string(buffer, size), whole) << c.name;
+        std::free(buffer);
+        std::FILE* full = std::fopen("/dev/full", "w");
+        ASSERT_TRUE(full);
+        EXPECT_FALSE(bandcut::write_frmsf(full, r.bands, r.ef, r.g, r.selected, r.values(), r.shift, {64, 1})) << c.name;
+        std::fclose(full);
+        const auto f = parse(whole);
         const long points = static_cast<long>(c.n[0]) * c.n[1] * c.n[2];
         EXPECT_EQ(f.n, (std::array<long, 3>{c.n[0], c.n[1], c.n[2]})) << c.name;
         EXPECT_EQ(f.kind, c.kind) << c.name;
