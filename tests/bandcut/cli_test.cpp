@@ -348,6 +348,26 @@ TEST(cli, a_file_size_limit_is_a_write_error) {
     EXPECT_TRUE(both.left.empty());
 }
 
+// --sheets prints the sheets' numbers after the echo, or, without a mesh to integrate
+// over, says why; the file is written either way.
+TEST(cli, the_numbers_of_each_sheet) {
+    const auto r = run_bandcut({"2", "2", "2", "5.2", "--sheets"}, small);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.find("Ef: 5.200000\nsheet  spin  band   electrons    holes    carriers/cm^3   DOS(Ef) states/eV/cell\n"
+                           "    1     1     1      ") != std::string::npos)
+        << r.out;
+    EXPECT_TRUE(r.out.find("\nelectrons below Ef on the grid: ") != std::string::npos) << r.out;
+    EXPECT_TRUE(r.out.ends_with(" states/eV/cell\n")) << r.out;
+    auto listed = mesh(2, 2, 2, 0, two_bands);
+    listed[7] = listed[6];  // not the mesh: listing order
+    const auto order = run_bandcut({"2", "2", "2", "5.2", "--sheets"}, listing_text(listed));
+    EXPECT_EQ(order.status, 0);
+    EXPECT_TRUE(order.err.ends_with("bandcut: warning: --sheets: the k-points are written in listing order: there is no "
+                                    "mesh to integrate over\n"))
+        << order.err;
+    EXPECT_TRUE(order.fs && order.fs->ends_with("END_BLOCK_BANDGRID_3D\n"));
+}
+
 // --frmsf writes the other viewer's file beside the band-grid file, which stays as it was
 // without it, and says which kind of grid it names.
 TEST(cli, the_other_viewers_file_beside_the_band_grid_file) {
