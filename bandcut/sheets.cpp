@@ -136,7 +136,7 @@ band_range ranges(const cut_result& r) {
             for (std::size_t b = 0; b < nbands; ++b) {
                 const std::size_t j = static_cast<std::size_t>(s) * nbands + b;
                 out.lo[j] = std::min(out.lo[j], row[b]);
-                out.hi[j] = std::max(out.hi[j], row[b]);
+                out.hi[j] = std::min(out.hi[j], row[b]);
             }
         }
     };

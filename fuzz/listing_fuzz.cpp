@@ -1,9 +1,11 @@
 // Any bytes as "OUTCAR", after four bytes that choose the grid and Ef: the same one call
-// the program makes (bandcut::cut), then the closed-grid writer on what it gives, with
-// small buffers so that the growth and flush paths run too.  No crash, no hang, no read
-// out of bounds.
+// the program makes (bandcut::cut), then both writers and the sheets' numbers on what it
+// gives, with small buffers so that the growth and flush paths run too.  No crash, no
+// hang, no read out of bounds.
 #include "bandgrid.hpp"
 #include "cut.hpp"
+#include "frmsf.hpp"
+#include "sheets.hpp"
 
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.read.first_table = 1 + data[3] % 7;
     const auto r = bandcut::cut(in, "OUTCAR", g, ef, options);
     std::fclose(in);
-    if (r.ok) bandcut::write_bandgrid(sink, r.bands, r.ef, r.g, r.selected, r.values(), {buffer});
+    if (!r.ok) return 0;
+    bandcut::write_bandgrid(sink, r.bands, r.ef, r.g, r.selected, r.values(), {buffer});
+    bandcut::write_frmsf(sink, r.bands, r.ef, r.g, r.selected, r.values(), r.shift, {buffer, buffer});
+    if (bandcut::sheets_fault(r).empty()) {
+        bandcut::sheets_at(r, r.ef);
+        bandcut::level_for(r, bandcut::electrons_below(r, r.ef).electrons);
+    }
     return 0;
 }
