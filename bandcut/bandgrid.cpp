@@ -39,8 +39,8 @@ void write_head(block_writer& w, const listing& bands, float ef, const grid& g, 
 
 // One band section; false once a write has failed.
 bool write_band(block_writer& w, std::int64_t band, const float* column, const grid& g,
-                std::span<const std::int32_t> kpoint_at) {
-    const auto value = [&](std::int64_t n) { return grid_value(column, kpoint_at, n); };
+                const grid_source& values) {
+    const auto value = [&](std::int64_t n) { return grid_value(column, values, n); };
     w.text(" BAND: ");
     w.integer(band + 1);
     w.text(" \n");
@@ -62,7 +62,6 @@ bool write_band(block_writer& w, std::int64_t band, const float* column, const g
 
 bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& g, std::span<const std::int64_t> nstore,
                     grid_source values, const write_options& options) {
-    const auto kpoint_at = values.kpoint_at;
     block_writer w(out, options.block);
     write_head(w, bands, ef, g, nstore.size());
     // In listing order only the first nkx * nky * nkz k-points are written; a map may take
@@ -74,7 +73,7 @@ bool write_bandgrid(std::FILE* out, const listing& bands, float ef, const grid& 
         const auto these = nstore.subspan(first, std::min(group, nstore.size() - first));
         gather_columns(bands, these, used, columns.get());
         for (std::size_t j = 0; j < these.size(); ++j)
-            if (!write_band(w, these[j], columns.get() + j * used, g, kpoint_at)) return false;
+            if (!write_band(w, these[j], columns.get() + j * used, g, values)) return false;
     }
     w.text("  END_BANDGRID_3D\nEND_BLOCK_BANDGRID_3D\n");
     return w.flush() && std::fflush(out) == 0;

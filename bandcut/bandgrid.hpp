@@ -40,12 +40,13 @@ struct write_options {
     std::size_t gather = std::size_t{16} << 20;
 };
 
-// Where the grid's values come from: `kpoint_at[n]` is the listed k-point whose energies
-// go to mesh point n, plus NKPTS where its spin components are swapped (`swaps` says
-// whether any is); when it is empty, the n-th listed k-point's do.
+// Where the grid's values come from: `kpoint_at[n]` is what mesh point n takes from the
+// listing (`swaps` says whether any entry is swapped; NKPTS is the listing's); when it is
+// empty, the n-th listed k-point's energies go to mesh point n.
 struct grid_source {
-    std::span<const std::int32_t> kpoint_at;
+    std::span<const grid_entry> kpoint_at;
     bool swaps = false;
+    std::int32_t nkpts = 0;
 };
 
 // Writes the band-grid file (the closed grid above) for the selected bands `nstore`

@@ -8,13 +8,10 @@
 namespace bandcut {
 
 float cut_result::energy(int s, std::int32_t b, std::int64_t n) const {
-    std::int32_t k = kpoint_at.empty() ? static_cast<std::int32_t>(n) : kpoint_at[static_cast<std::size_t>(n)];
-    if (k >= bands.nkpts) {  // reached through an operation that reverses the moments
-        k -= bands.nkpts;
-        s = 1 - s;
-    }
-    return bands.eband[static_cast<std::size_t>(s)][static_cast<std::size_t>(k) * static_cast<std::size_t>(bands.nbands) +
-                                                    static_cast<std::size_t>(b)];
+    const grid_entry e = kpoint_at.empty() ? grid_entry{static_cast<std::int32_t>(n), false}
+                                           : kpoint_at[static_cast<std::size_t>(n)];
+    return bands.eband[static_cast<std::size_t>(e.spin(s))]
+                      [static_cast<std::size_t>(e.kpoint()) * static_cast<std::size_t>(bands.nbands) + static_cast<std::size_t>(b)];
 }
 
 std::array<double, 3> cut_result::velocity(int s, std::int32_t b, std::int64_t n) const {
@@ -25,8 +22,8 @@ std::array<double, 3> cut_result::velocity(int s, std::int32_t b, std::int64_t n
 
 grid_source cut_result::values() const {
     bool swaps = false;
-    for (const auto k : counted) swaps = swaps || k >= bands.nkpts;
-    return {kpoint_at, swaps};
+    for (const auto e : counted) swaps = swaps || e.swapped();
+    return {kpoint_at, swaps, bands.nkpts};
 }
 
 namespace {

@@ -31,11 +31,11 @@ struct cut_result {
     grid g;
     float ef = 0;     // the Fermi energy the bands were chosen by
     grid_map::route how = grid_map::route::refused;
-    // For each grid point the listed k-point whose energies it takes, plus NKPTS where its
-    // spin components are swapped; empty: the n-th listed k-point (listing order).
-    std::vector<std::int32_t> kpoint_at;
-    // The entries the file holds (k, or k + NKPTS swapped): what band selection looks at.
-    std::vector<std::int32_t> counted;
+    // For each grid point what it takes from the listing; empty: the n-th listed k-point
+    // (listing order).
+    std::vector<grid_entry> kpoint_at;
+    // The distinct entries the file holds: what band selection looks at.
+    std::vector<grid_entry> counted;
     // The bands that cross ef: s * NBANDS + b, ascending.
     std::vector<std::int64_t> selected;
     // The mesh's shift off the zone centre, in steps along each axis (0 or 1/2).

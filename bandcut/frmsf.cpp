@@ -94,7 +94,7 @@ bool write_frmsf(std::FILE* out, const listing& bands, float ef, const grid& g, 
                 // The band in grid order: the neighbours of the differences lie at fixed strides.
                 const float* column = columns.get() + j * used;
                 for (std::int64_t n = 0; n < g.points(); ++n)
-                    on_grid[static_cast<std::size_t>(n)] = grid_value(column, values.kpoint_at, n);
+                    on_grid[static_cast<std::size_t>(n)] = grid_value(column, values, n);
                 const auto value = [&](std::int64_t n) { return on_grid[static_cast<std::size_t>(n)]; };
                 each_point(g, kind, [&](std::int64_t ix, std::int64_t iy, std::int64_t iz) {
                     if (!speeds) {

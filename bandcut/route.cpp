@@ -23,12 +23,12 @@ void count_weighted(grid_map& map, const listing& bands) {
     for (std::int32_t k = 0; k < bands.nkpts; ++k) map.left_out += zero[static_cast<std::size_t>(k)];
     if (map.left_out == 0) return;  // all: no list needed
     for (std::int32_t k = 0; k < bands.nkpts; ++k)
-        if (!zero[static_cast<std::size_t>(k)]) map.counted.push_back(k);
+        if (!zero[static_cast<std::size_t>(k)]) map.counted.push_back({k, false});
 }
 
 void placed(grid_map& map, const listing& bands, placement&& p) {
     map.how = grid_map::route::placed;
-    map.kpoint_at = std::move(p.kpoint_at);
+    for (const auto k : p.kpoint_at) map.kpoint_at.push_back({k, false});
     map.placed = std::move(p);
     count_weighted(map, bands);
     map.beyond = bands.nkpts - static_cast<std::int64_t>(map.kpoint_at.size()) - map.left_out;
@@ -39,9 +39,11 @@ void placed(grid_map& map, const listing& bands, placement&& p) {
 void unfolded(grid_map& map, const listing& bands, unfolding&& u) {
     map.how = grid_map::route::unfolded;
     std::vector<char> used(2 * static_cast<std::size_t>(bands.nkpts), 0);
-    for (const auto k : u.kpoint_at) used[static_cast<std::size_t>(k)] = 1;
-    for (std::size_t k = 0; k < used.size(); ++k)
-        if (used[k]) map.counted.push_back(static_cast<std::int32_t>(k));
+    for (const auto e : u.kpoint_at) used[static_cast<std::size_t>(e.slot(bands.nkpts))] = 1;
+    for (std::size_t slot = 0; slot < used.size(); ++slot)
+        if (used[slot])
+            map.counted.push_back({static_cast<std::int32_t>(slot % static_cast<std::size_t>(bands.nkpts)),
+                                   slot >= static_cast<std::size_t>(bands.nkpts)});
     map.left_out = bands.nkpts - static_cast<std::int64_t>(u.irreducible.size());
     map.kpoint_at = std::move(u.kpoint_at);
     map.unfolded = std::move(u);

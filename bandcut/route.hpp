@@ -28,12 +28,11 @@ namespace bandcut {
 struct grid_map {
     enum class route { placed, unfolded, listing_order, refused };
     route how = route::refused;
-    // For each grid point the listed k-point whose energies it takes, plus NKPTS where its
-    // spin components are swapped; empty: listing order.
-    std::vector<std::int32_t> kpoint_at;
-    // The entries (k, or k + NKPTS) whose energies the file holds, which band selection
-    // looks at; empty: every listed k-point.
-    std::vector<std::int32_t> counted;
+    // For each grid point what it takes from the listing; empty: listing order.
+    std::vector<grid_entry> kpoint_at;
+    // The distinct entries whose energies the file holds, which band selection looks at;
+    // empty: every listed k-point.
+    std::vector<grid_entry> counted;
     placement placed;                // how the placement went (its shift, or the first k-point that disagreed)
     std::optional<unfolding> unfolded;
     std::string not_unfolded;        // why not, when the unfolding was tried and failed

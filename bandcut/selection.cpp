@@ -11,22 +11,19 @@ namespace {
 // Calls f(row) for the band energies of spin component `spin` at each entry counted: the
 // row of listed k-point k, or of k - NKPTS in the other component.
 template <class F>
-void each_row(const listing& bands, int spin, std::span<const std::int32_t> counted, F f) {
+void each_row(const listing& bands, int spin, std::span<const grid_entry> counted, F f) {
     const auto nbands = static_cast<std::size_t>(bands.nbands);
     if (counted.empty()) {
         const float* table = bands.eband[static_cast<std::size_t>(spin)].get();
         for (std::int32_t k = 0; k < bands.nkpts; ++k) f(table + static_cast<std::size_t>(k) * nbands);
         return;
     }
-    for (const std::int32_t entry : counted) {
-        const bool swapped = entry >= bands.nkpts;
-        const auto k = static_cast<std::size_t>(swapped ? entry - bands.nkpts : entry);
-        f(bands.eband[static_cast<std::size_t>(swapped ? 1 - spin : spin)].get() + k * nbands);
-    }
+    for (const grid_entry entry : counted)
+        f(bands.eband[static_cast<std::size_t>(entry.spin(spin))].get() + static_cast<std::size_t>(entry.kpoint()) * nbands);
 }
 
 // Each band's extremes over the rows counted, starting from lo and hi.
-void extremes(const listing& bands, int spin, std::span<const std::int32_t> counted, std::vector<float>& lo,
+void extremes(const listing& bands, int spin, std::span<const grid_entry> counted, std::vector<float>& lo,
               std::vector<float>& hi, float lo_start, float hi_start) {
     std::fill(lo.begin(), lo.end(), lo_start);
     std::fill(hi.begin(), hi.end(), hi_start);
@@ -44,7 +41,7 @@ void extremes(const listing& bands, int spin, std::span<const std::int32_t> coun
 
 }  // namespace
 
-std::vector<std::int64_t> select_bands(const listing& bands, float ef, std::span<const std::int32_t> counted) {
+std::vector<std::int64_t> select_bands(const listing& bands, float ef, std::span<const grid_entry> counted) {
     // With no k-point no band can cross, whatever NBANDS says: nothing is allocated for it.
     if (bands.nkpts == 0) return {};
     const auto nbands = static_cast<std::size_t>(bands.nbands);
@@ -58,7 +55,7 @@ std::vector<std::int64_t> select_bands(const listing& bands, float ef, std::span
     return nstore;
 }
 
-band_edges nearest_band_edges(const listing& bands, float ef, std::span<const std::int32_t> counted) {
+band_edges nearest_band_edges(const listing& bands, float ef, std::span<const grid_entry> counted) {
     band_edges edges;
     if (bands.nkpts == 0 || bands.nbands == 0 || std::isnan(ef)) return edges;
     const auto nbands = static_cast<std::size_t>(bands.nbands);

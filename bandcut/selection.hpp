@@ -6,6 +6,7 @@
 // the first, so with NBANDS = 52 the file's band 53 is band 1 of spin component 2.
 #pragma once
 
+#include "grid.hpp"
 #include "listing.hpp"
 
 #include <cstdint>
@@ -16,13 +17,13 @@
 namespace bandcut {
 
 // The bands that cross `ef`, ascending: index s * NBANDS + b for band b of spin
-// component s.  `counted` names the table entries the file holds: k for the energies of
-// listed k-point k, k + NKPTS for them with the spin components swapped (a grid point
-// reached through an operation that reverses the moments); empty: every listed k-point.
+// component s.  `counted` names the entries the file holds (a listed k-point, its spin
+// components swapped at a grid point reached through an operation that reverses the
+// moments); empty: every listed k-point.
 // The search starts from +-10000 eV, not from the largest float, as it always has: a
 // band lying wholly above 10000 eV counts as reaching down to 10000 eV, and one wholly
 // below -10000 eV as reaching up to it.
-std::vector<std::int64_t> select_bands(const listing& bands, float ef, std::span<const std::int32_t> counted = {});
+std::vector<std::int64_t> select_bands(const listing& bands, float ef, std::span<const grid_entry> counted = {});
 
 // For a listing where no band crosses `ef`: the band maximum nearest below it and the band
 // minimum nearest above it (not-a-number values left out; a band touching Ef lies on the
@@ -36,6 +37,6 @@ struct band_edge {
 struct band_edges {
     std::optional<band_edge> below, above;
 };
-band_edges nearest_band_edges(const listing& bands, float ef, std::span<const std::int32_t> counted = {});
+band_edges nearest_band_edges(const listing& bands, float ef, std::span<const grid_entry> counted = {});
 
 }  // namespace bandcut

@@ -136,14 +136,14 @@ band_range ranges(const cut_result& r) {
             for (std::size_t b = 0; b < nbands; ++b) {
                 const std::size_t j = static_cast<std::size_t>(s) * nbands + b;
                 out.lo[j] = std::min(out.lo[j], row[b]);
-                out.hi[j] = std::min(out.hi[j], row[b]);
+                out.hi[j] = std::max(out.hi[j], row[b]);
             }
         }
     };
     if (r.counted.empty()) {
         for (std::int32_t k = 0; k < r.bands.nkpts; ++k) each(k, false);
     } else {
-        for (const auto entry : r.counted) each(entry % r.bands.nkpts, entry >= r.bands.nkpts);
+        for (const auto entry : r.counted) each(entry.kpoint(), entry.swapped());
     }
     return out;
 }

@@ -349,8 +349,8 @@ std::optional<unfolding> prove(const listing& bands, const wedge& w, const opera
     unfolding u;
     u.kpoint_at.resize(s.owner.size());
     for (std::size_t p = 0; p < s.owner.size(); ++p)
-        u.kpoint_at[p] = w.listed[static_cast<std::size_t>(s.owner[p])] +
-                         (s.reach[p] & star_walk::by_keeping ? 0 : bands.nkpts);  // reached only by reversing
+        u.kpoint_at[p] = {w.listed[static_cast<std::size_t>(s.owner[p])],
+                          !(s.reach[p] & star_walk::by_keeping)};  // reached only by reversing: swapped
     u.irreducible = w.listed;
     u.shift = mesh.shift;
     u.rotations = set.rotations;

@@ -47,9 +47,9 @@
 namespace bandcut {
 
 struct unfolding {
-    // For each grid point the listed k-point whose energies it takes, plus NKPTS where
-    // the spin components are swapped.
-    std::vector<std::int32_t> kpoint_at;
+    // For each grid point the listed k-point whose energies it takes, and whether its spin
+    // components are swapped.
+    std::vector<grid_entry> kpoint_at;
     std::vector<std::int32_t> irreducible;  // the listed k-points unfolded (extra points left out)
     std::array<double, 3> shift{};          // 0 or 1/2 per axis, in steps
     std::int64_t rotations = 0;             // distinct rotations used, before time reversal

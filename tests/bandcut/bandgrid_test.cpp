@@ -23,6 +23,13 @@ using bandcut::grid;
 using bandcut::listing;
 
 // A listing of `nkpts` k-points whose band energies are given k-point by k-point.
+// Grid entries written k, or k + nkpts where the spin components are swapped.
+std::vector<bandcut::grid_entry> entries(const std::vector<std::int32_t>& written, std::int32_t nkpts) {
+    std::vector<bandcut::grid_entry> out;
+    for (const auto k : written) out.push_back({k % nkpts, k >= nkpts});
+    return out;
+}
+
 listing make_listing(std::int32_t nkpts, std::int32_t nbands, const std::vector<float>& e, int nspin = 1) {
     listing l;
     l.nkpts = nkpts;
@@ -135,7 +142,8 @@ std::string written(const listing& l, float ef, const grid& g, const std::vector
                     const std::vector<std::int32_t>& kpoint_at = {}, std::size_t block = std::size_t{1} << 20,
                     std::size_t gather = std::size_t{16} << 20) {
     std::FILE* f = std::tmpfile();
-    EXPECT_TRUE(bandcut::write_bandgrid(f, l, ef, g, nstore, {kpoint_at}, {block, gather}));
+    const auto map = entries(kpoint_at, l.nkpts);
+    EXPECT_TRUE(bandcut::write_bandgrid(f, l, ef, g, nstore, {map, false, l.nkpts}, {block, gather}));
     std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
     std::rewind(f);
     EXPECT_EQ(std::fread(text.data(), 1, text.size(), f), text.size());
@@ -220,7 +228,8 @@ TEST(writer, bands_gathered_in_groups_write_alike) {
         for (const std::size_t gather : {0u, 1u, 2u * 6 * 4, 12u * 4 * 2 + 3, 16u << 20, 50u, 51u, 52u}) {
             const std::size_t block = gather >= 50 && gather <= 52 ? gather : std::size_t{1} << 20;
             std::FILE* f = std::tmpfile();
-            ASSERT_TRUE(bandcut::write_bandgrid(f, l, 5.0f, g, nstore, {kpoint_at, swaps}, {block, gather}));
+            const auto map = entries(kpoint_at, nkpts);
+            ASSERT_TRUE(bandcut::write_bandgrid(f, l, 5.0f, g, nstore, {map, swaps, nkpts}, {block, gather}));
             std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
             std::rewind(f);
             ASSERT_EQ(std::fread(text.data(), 1, text.size(), f), text.size());
@@ -341,11 +350,11 @@ TEST(writer, stops_at_the_first_failed_write) {
     std::memset(pages, 0, static_cast<std::size_t>(page));  // every grid point takes k-point 0
     ASSERT_EQ(mprotect(pages + page, static_cast<std::size_t>(page), PROT_NONE), 0);
     // A thousand values a row: the disk fills inside the first row, long before the
-    // readable part of the map (page / 4 entries) is used up.
-    const std::span<const std::int32_t> map(reinterpret_cast<const std::int32_t*>(pages), 1000000);
+    // readable part of the map (page / 8 entries) is used up.
+    const std::span<const bandcut::grid_entry> map(reinterpret_cast<const bandcut::grid_entry*>(pages), 1000000);
     const auto l = make_listing(1, 1, {1.5f});
     const std::vector<std::int64_t> nstore{0};
-    EXPECT_FALSE(bandcut::write_bandgrid(f, l, 0.0f, {1000, 1000, 1}, nstore, {map}, {64}));
+    EXPECT_FALSE(bandcut::write_bandgrid(f, l, 0.0f, {1000, 1000, 1}, nstore, {map, false, 1}, {64}));
     std::fclose(f);
     munmap(pages, static_cast<std::size_t>(2 * page));
     EXPECT_GE(dev.writes_after_full, 1u);

@@ -54,14 +54,14 @@ placed place(const std::vector<vec3>& c, const grid& g) {
     bandcut::grid_map map;
     map.placed = bandcut::place_on_grid(l, g);
     map.how = map.placed.placed() ? bandcut::grid_map::route::placed : bandcut::grid_map::route::listing_order;
-    map.kpoint_at = map.placed.kpoint_at;
+    for (const auto k : map.placed.kpoint_at) map.kpoint_at.push_back({k, false});
     map.not_unfolded = "(not unfolded)";
     bandcut::account said;
     bandcut::explain_route(said, "OUTCAR", l, g, map);
     std::string warning;
     for (const auto& m : said)
         if (m.what == bandcut::message::kind::warning) warning += m.text + "\n";
-    return {map.kpoint_at, warning};
+    return {map.placed.kpoint_at, warning};
 }
 
 std::vector<std::int32_t> identity(int n) {
