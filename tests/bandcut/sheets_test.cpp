@@ -178,6 +178,13 @@ TEST(sheets, known_answers) {
     const auto level = bandcut::level_for(half, 1.0);
     ASSERT_TRUE(level);
     EXPECT_NEAR(*level, 0.0, 1e-6);
+    // No level holds fewer than none or more than the full bands' electrons.
+    EXPECT_FALSE(bandcut::level_for(half, -0.5));
+    EXPECT_FALSE(bandcut::level_for(half, 2.5));
+    EXPECT_TRUE(bandcut::level_for(half, 2.0));
+    // A flat band: its one energy is the level for any count it can hold.
+    const auto flat = cut_of(2, 2, 2, [](int, int, int) { return std::vector<double>{1.5}; }, 1.5f);
+    EXPECT_EQ(bandcut::level_for(flat, 1.0), std::optional<double>(1.5));
 }
 
 // The free-electron sphere, E = hbar^2 k^2 / 2m - 5 eV: the fraction of the zone below Ef
