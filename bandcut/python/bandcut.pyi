@@ -27,6 +27,12 @@ class Cut:
     def notes(self) -> List[str]:
         """The lines the program prints for this run, in order."""
     @property
+    def mesh(self) -> Tuple[int, int, int]:
+        """(nkx, nky, nkz)."""
+    @property
+    def kpoints(self) -> npt.NDArray[np.float64]:
+        """(nkx, nky, nkz, 3): each mesh point in units of the reciprocal vectors."""
+    @property
     def shift(self) -> Tuple[float, float, float]:
         """The mesh's shift off the zone centre, steps along b1, b2, b3 (0 or 0.5)."""
     def velocity(self, spin: int, band: int) -> npt.NDArray[np.float64]:

@@ -132,6 +132,21 @@ public:
         });
     }
 
+    // The mesh's points in units of the reciprocal vectors: (ix + shift) / nkx, ...
+    py::array_t<double> kpoints() const {
+        const auto& g = r_.g;
+        py::array_t<double> a({static_cast<py::ssize_t>(g.nkx), static_cast<py::ssize_t>(g.nky),
+                               static_cast<py::ssize_t>(g.nkz), py::ssize_t{3}});
+        double* out = a.mutable_data();
+        const std::array<std::int64_t, 3> n{g.nkx, g.nky, g.nkz};
+        for (std::int64_t p = 0; p < g.points(); ++p) {
+            const std::array<std::int64_t, 3> at{p / (n[1] * n[2]), p / n[2] % n[1], p % n[2]};
+            for (std::size_t c = 0; c < 3; ++c)
+                out[static_cast<std::size_t>(p) * 3 + c] = (static_cast<double>(at[c]) + r_.shift[c]) / static_cast<double>(n[c]);
+        }
+        return a;
+    }
+
     // The velocity of one band over the mesh, (nkx, nky, nkz, 3) float64, m/s.
     py::array_t<double> velocity(int s, int b) const {
         if (s < 0 || s >= r_.bands.nspin || b < 0 || b >= r_.bands.nbands)
@@ -275,6 +290,12 @@ symmetry-reduced mesh), or "listing order" (neither; the notes say why).)")
              R"(The bands whose energies over the grid's k-points lie both below and above ef (eV;
 default: the ef read used), as (spin, band) pairs counting from 0: indices into the
 first two axes of energies.)")
+        .def_property_readonly("mesh", [](const cut& c) { return std::make_tuple(c.result().g.nkx, c.result().g.nky, c.result().g.nkz); },
+                               "(nkx, nky, nkz): the mesh the energies are given on.")
+        .def_property_readonly("kpoints", &cut::kpoints,
+                               R"(float64 array (nkx, nky, nkz, 3): each mesh point in units of the reciprocal vectors,
+((ix + shift) / nkx, ...), aligned with the last three axes of energies.  A fresh array
+each time.)")
         .def_property_readonly("shift", [](const cut& c) { return c.result().shift; },
                                "The mesh's shift off the zone centre, in steps along b1, b2, b3 (0 or 0.5 each).")
         .def("velocity", &cut::velocity, py::arg("spin"), py::arg("band"),

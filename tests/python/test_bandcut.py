@@ -88,7 +88,16 @@ def test_the_grid_and_the_file_are_the_programs(tmp_path, program, case, mesh, e
     for axis in range(3):
         if mesh[axis] <= 2 and np.allclose(cut.reciprocal[axis], cut.reciprocal[axis] * np.eye(3)[axis]):
             assert np.all(v[..., axis] == 0)
-    assert len(cut.shift) == 3
+    assert len(cut.shift) == 3 and cut.mesh == tuple(mesh)
+    # Each mesh point where the listing's k-point lies (four printed decimals), modulo 1.
+    k = cut.kpoints
+    assert k.shape == (*mesh, 3)
+    if route == "placed":
+        listed = [[float(x) for x in l.split(":")[1].split()[:3]]
+                  for l in (folder / "OUTCAR").read_text().splitlines() if l.startswith(" k-point") and ":" in l
+                  and "plane waves" not in l][:k[..., 0].size]
+        d = np.array(listed)[:, None, :] - k.reshape(-1, 3)[None, :, :]
+        assert np.all(np.min(np.abs(d - np.round(d)).max(axis=2), axis=1) < 1.1e-4)
     echoed = [[float(x) for x in l.split()[1:]] for l in out if l[:2] in ("B1", "B2", "B3")]
     assert cut.reciprocal.shape == (3, 3) and np.allclose(cut.reciprocal, echoed, atol=5e-7)
 
