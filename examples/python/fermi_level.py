@@ -10,7 +10,6 @@ file of the bands that cross it.
 import os
 import sys
 
-import numpy as np
 
 import bandcut
 import occsolve
@@ -22,19 +21,17 @@ cut = bandcut.read(listing, mesh=(8, 8, 8))
 spins, bands = cut.energies.shape[:2]
 print(f"read {listing}: {bands} bands, {spins} spin component(s), {cut.route}; its E-fermi {cut.efermi:.4f} eV")
 
-# occsolve takes (k-points, bands, spins), every grid point a k-point of equal weight.
-energies = np.ascontiguousarray(cut.energies.reshape(spins, bands, -1).transpose(2, 1, 0), dtype=np.float64)
-weights = np.full(energies.shape[0], 1.0 / energies.shape[0])
+# occsolve takes the grid as bandcut gives it, every grid point a k-point of equal weight.
 # The electrons the listing's own Fermi level holds in the cold limit, per cell.
-electrons = occsolve.electron_count(energies, weights, cut.efermi, 1e-3)
-level, status = occsolve.find_level(energies, weights, electrons, 300.0)
+electrons = occsolve.electron_count(cut.energies, level=cut.efermi, temperature=1e-3)
+level, status = occsolve.find_level(cut.energies, electrons=electrons, temperature=300.0)
 assert status == occsolve.CONVERGED
 print(f"{electrons:.4f} electrons per cell: Fermi level at 300 K {level:.6f} eV")
 
 # The same electrons by linear tetrahedra on the grid: the level they imply against
 # occsolve's at a low temperature, and the sheets there.
 implied = cut.level_for(electrons)
-cold, status = occsolve.find_level(energies, weights, electrons, 1.0)
+cold = occsolve.find_level(cut.energies, electrons=electrons, temperature=1.0).level
 print(f"the grid's tetrahedra hold them at {implied:.6f} eV; occsolve at 1 K: {cold:.6f} eV "
       f"(apart by {abs(implied - cold) * 1e3:.3f} meV)")
 for s in cut.sheets(level):

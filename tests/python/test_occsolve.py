@@ -139,3 +139,27 @@ def test_two_threads_at_once_get_their_single_threaded_answers():
     for t in threads:
         t.join()
     assert got == [[a] * 5 for a in alone]
+
+
+# bandcut's grid layout (spins, bands, nkx, nky, nkz), float32 as Cut.energies holds it,
+# with uniform weights by default: the same bits as the (k-points, bands, spins) layout
+# the caller would make; the result unpacks as a pair and names its fields.
+def test_the_grid_layout_and_uniform_weights_are_the_arrays_layout():
+    rng = np.random.default_rng(11)
+    for spins in (1, 2):
+        grid = (rng.random((spins, 6, 4, 3, 5)) * 10 - 5).astype(np.float32)
+        states = np.ascontiguousarray(grid.reshape(spins, 6, -1).transpose(2, 1, 0), dtype=np.float64)
+        weights = np.full(states.shape[0], 1.0 / states.shape[0])
+        electrons = 3.0 * (2.0 / spins) * spins / 2
+        got = occsolve.find_level(grid, electrons=electrons, temperature=500.0)
+        assert got == occsolve.find_level(states, weights, electrons, 500.0)
+        assert np.float64(got.level).tobytes() == np.float64(occsolve.find_level(states, weights, electrons, 500.0)[0]).tobytes()
+        level, status = got
+        assert (level, status) == (got.level, got.status) and got.converged and status == occsolve.Status.CONVERGED
+        assert isinstance(got.status, occsolve.Status)
+        assert occsolve.electron_count(grid, None, level, 500.0) == occsolve.electron_count(states, weights, level, 500.0)
+        assert occsolve.energy_bracket(grid, temperature=500.0) == occsolve.energy_bracket(states, weights, 500.0)
+    stalled = occsolve.find_level(grid, electrons=3.0, temperature=500.0, bracket=(20.0, 30.0))
+    assert stalled.status == occsolve.STALLED and not stalled.converged
+    with pytest.raises(ValueError, match="nkx, nky, nkz"):
+        occsolve.find_level(grid[0], electrons=1.0, temperature=300.0)  # four axes
