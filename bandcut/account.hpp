@@ -1,7 +1,13 @@
 // What a run says, in the order it meets the causes: the echo of what it read, notes and
-// warnings, and a refusal when it makes no grid.  Every line bandcut prints is made here,
-// from what the units before it found; the program prints them, the library hands them
-// to its caller.
+// warnings, and a refusal when it makes no grid.  The lines about the listing are made
+// here, from what the units before it found; the program prints them, the library hands
+// them to its caller.
+//
+// A contract with the scripts that read bandcut's output: these lines keep their words
+// exactly, whatever else changes (the echo's "str=<line>", "NKPTS: %d, NBANDS: %d",
+// "A1: %f %f %f " ... "B3: ...", "Ef: %f"; "cant open OUTCAR"), and so do the program's own
+// "should be like: " / "./a.out nkx nky nkz Ef " and the prefix "can't create fout: FS.bsxf"
+// (main.cpp).  Everything else is bandcut's to word.
 #pragma once
 
 #include "grid.hpp"

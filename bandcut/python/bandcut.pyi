@@ -1,6 +1,6 @@
 """Band energies of a finished calculation over its full k-point grid (see the module's help)."""
 import os
-from typing import List, Optional, Sequence, Tuple, Union
+from typing import List, NamedTuple, Optional, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -15,17 +15,20 @@ class Cut:
     def reciprocal(self) -> npt.NDArray[np.float64]:
         """(3, 3), 1/A without 2 pi: b1, b2, b3 as rows."""
     @property
-    def efermi(self) -> float:
-        """The listing's own Fermi energy, eV (nan when it prints none)."""
+    def listing_ef(self) -> float:
+        """The listing's own Fermi energy, eV (its E-fermi line; nan when it prints none)."""
     @property
-    def ef(self) -> float:
-        """The Fermi energy, eV, the bands were chosen by."""
+    def selection_ef(self) -> float:
+        """The Fermi energy, eV, the bands are chosen by: read's ef, or the listing's."""
     @property
     def route(self) -> str:
         """"placed", "unfolded" or "listing order"."""
     @property
-    def notes(self) -> List[str]:
-        """The lines the program prints for this run, in order."""
+    def echo(self) -> List[str]:
+        """The lines the program prints on standard output for this run."""
+    @property
+    def notes(self) -> List["Note"]:
+        """The notes and warnings, each a Note(kind, text)."""
     @property
     def mesh(self) -> Tuple[int, int, int]:
         """(nkx, nky, nkz)."""
@@ -52,5 +55,9 @@ class Cut:
                        bands: Optional[Sequence[Tuple[int, int]]] = None) -> None:
         """Writes the band-grid file as the program writes it; raises OSError, ValueError."""
 
-def read(path: Union[str, bytes, os.PathLike] = "OUTCAR", mesh: Optional[Tuple[int, int, int]] = None, ef: Optional[float] = None) -> Cut:
+class Note(NamedTuple):
+    kind: str  # "note" or "warning"
+    text: str
+
+def read(path: Union[str, bytes, os.PathLike] = "OUTCAR", *, mesh: Tuple[int, int, int], ef: Optional[float] = None) -> Cut:
     """Reads the listing and makes the mesh (nkx, nky, nkz); raises ValueError (the listing), OSError (the file)."""

@@ -8,6 +8,7 @@
 #include "outfile.hpp"
 #include "selection.hpp"
 
+#include <pybind11/eval.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -89,10 +90,22 @@ public:
         return a;
     }
 
-    std::vector<std::string> notes() const {
+    // The lines the program prints on standard output: what it read.
+    std::vector<std::string> echo() const {
         std::vector<std::string> lines;
-        for (const auto& m : r_.said) lines.push_back(m.text);
+        for (const auto& m : r_.said)
+            if (m.what == bandcut::message::kind::echo) lines.push_back(m.text);
         return lines;
+    }
+
+    // The notes and warnings (standard error), each a Note(kind, text).
+    py::list notes() const {
+        const py::object record = py::module_::import("bandcut").attr("Note");
+        py::list out;
+        for (const auto& m : r_.said)
+            if (m.what == bandcut::message::kind::note || m.what == bandcut::message::kind::warning)
+                out.append(record(m.what == bandcut::message::kind::note ? "note" : "warning", m.text));
+        return out;
     }
 
     // The bands that cross ef, as (spin, band) from 0.
@@ -241,10 +254,9 @@ private:
     std::optional<py::array_t<float>> energies_;
 };
 
-cut read_cut(const py::object& where, std::optional<std::tuple<int, int, int>> mesh, std::optional<float> ef) {
+cut read_cut(const py::object& where, const std::tuple<int, int, int>& mesh, std::optional<float> ef) {
     const std::string path = path_of(where);
-    if (!mesh) throw py::type_error("read() needs the mesh: read(path, mesh=(nkx, nky, nkz))");
-    const bandcut::grid g{std::get<0>(*mesh), std::get<1>(*mesh), std::get<2>(*mesh)};
+    const bandcut::grid g{std::get<0>(mesh), std::get<1>(mesh), std::get<2>(mesh)};
     bandcut::cut_result r;
     {
         py::gil_scoped_release unlocked;
@@ -263,7 +275,7 @@ cut read_cut(const py::object& where, std::optional<std::tuple<int, int, int>> m
 PYBIND11_MODULE(bandcut, m) {
     m.doc() = R"(Band energies of a finished calculation over its full k-point grid.
 
-bandcut.read(path, mesh) reads the calculation's listing ("OUTCAR"), puts every listed
+bandcut.read(path, mesh=(nkx, nky, nkz)) reads the calculation's listing ("OUTCAR"), puts every listed
 k-point's band energies on the nkx x nky x nkz mesh (placed by their coordinates, or
 unfolded from a symmetry-reduced mesh and proved against the listing's weights and
 magnetic order) and returns them as a NumPy array; write_bandgrid writes the band-grid
@@ -277,18 +289,21 @@ iz/nkz) plus the mesh's shift, in units of the reciprocal vectors.  Made on firs
 every read returns the same array, which is read-only (copy it to change it).)")
         .def_property_readonly("reciprocal", &cut::reciprocal,
                                "float64 array (3, 3), 1/A without 2 pi: the reciprocal vectors b1, b2, b3 as rows.")
-        .def_property_readonly("efermi", [](const cut& c) { return c.result().bands.efermi; },
+        .def_property_readonly("listing_ef", [](const cut& c) { return c.result().bands.efermi; },
                                "The listing's own Fermi energy in eV (its E-fermi line); nan when it prints none.")
-        .def_property_readonly("ef", [](const cut& c) { return c.result().ef; },
+        .def_property_readonly("selection_ef", [](const cut& c) { return c.result().ef; },
                                "The Fermi energy in eV the bands were chosen by: read's ef, or the listing's.")
         .def_property_readonly("route", [](const cut& c) { return route_name(c.result().how); },
                                R"(How the grid was made: "placed" (the listing holds the full mesh), "unfolded" (a
 symmetry-reduced mesh), or "listing order" (neither; the notes say why).)")
+        .def_property_readonly("echo", &cut::echo,
+                               "The lines the program prints on standard output for this run, in order: what it read.")
         .def_property_readonly("notes", &cut::notes,
-                               "The lines the program prints for this run, in order: the echo, notes and warnings.")
+                               R"(The notes and warnings the program prints on standard error for this run, in order, each
+a Note with .kind ("note" or "warning") and .text (the line as printed).)")
         .def("bands_crossing", &cut::bands_crossing, py::arg("ef") = py::none(),
              R"(The bands whose energies over the grid's k-points lie both below and above ef (eV;
-default: the ef read used), as (spin, band) pairs counting from 0: indices into the
+default: selection_ef), as (spin, band) pairs counting from 0: indices into the
 first two axes of energies.)")
         .def_property_readonly("mesh", [](const cut& c) { return std::make_tuple(c.result().g.nkx, c.result().g.nky, c.result().g.nkz); },
                                "(nkx, nky, nkz): the mesh the energies are given on.")
@@ -304,7 +319,7 @@ each time.)")
 the periodic grid (second order in the step; an axis of one or two points contributes
 nothing along itself), in the frame of the listing's lattice vectors.)")
         .def("sheets", &cut::sheets, py::arg("ef") = py::none(),
-             R"(The bands that cross ef (eV; default: the ef read used) as a NumPy structured array, one
+             R"(The bands that cross ef (eV; default: selection_ef) as a NumPy structured array, one
 record a sheet: sheet (from 1), spin and band (from 0), electrons and holes per cell,
 carrier ("electrons" below half full, else "holes"), carriers_per_cm3, dos (states per eV
 per cell at ef), by linear tetrahedra on the grid (second order in the grid step).  A full
@@ -322,13 +337,19 @@ same atomic write and errors as write_bandgrid.)")
         .def("write_bandgrid", &cut::write_bandgrid, py::arg("path"), py::arg("ef") = py::none(),
              py::arg("bands") = py::none(),
              R"(Writes the band-grid file (the closed grid a Fermi-surface viewer draws) to path, with
-the bands that cross ef (eV; default: the ef read used) or the (spin, band) pairs given,
+the bands that cross ef (eV; default: selection_ef) or the (spin, band) pairs given,
 byte for byte as the program writes it.  The file is written beside path and renamed
 onto it once whole: an existing file is never left half-written.  Raises OSError when
 the file cannot be written, ValueError for a band that is not there.)");
 
-    m.def("read", &read_cut, py::arg("path") = "OUTCAR", py::arg("mesh") = py::none(), py::arg("ef") = py::none(),
-          R"(Reads the listing at path and makes the mesh (nkx, nky, nkz) of its band energies.
+    py::exec(R"(
+import collections as _collections
+Note = _collections.namedtuple("Note", "kind text")
+Note.__doc__ = "A note or warning of the run: kind ('note' or 'warning') and the line as the program prints it."
+)", m.attr("__dict__"));
+
+    m.def("read", &read_cut, py::arg("path") = "OUTCAR", py::kw_only(), py::arg("mesh"), py::arg("ef") = py::none(),
+          R"(Reads the listing at path and makes the mesh=(nkx, nky, nkz) of its band energies.
 
 ef (eV) chooses which bands cross for bands_crossing and write_bandgrid; default: the
 listing's own Fermi energy.  Returns a Cut.  Raises ValueError when the listing does not

@@ -19,11 +19,11 @@ target = sys.argv[2] if len(sys.argv) > 2 else "FS.bsxf"
 
 cut = bandcut.read(listing, mesh=(8, 8, 8))
 spins, bands = cut.energies.shape[:2]
-print(f"read {listing}: {bands} bands, {spins} spin component(s), {cut.route}; its E-fermi {cut.efermi:.4f} eV")
+print(f"read {listing}: {bands} bands, {spins} spin component(s), {cut.route}; its E-fermi {cut.listing_ef:.4f} eV")
 
 # occsolve takes the grid as bandcut gives it, every grid point a k-point of equal weight.
 # The electrons the listing's own Fermi level holds in the cold limit, per cell.
-electrons = occsolve.electron_count(cut.energies, level=cut.efermi, temperature=1e-3)
+electrons = occsolve.electron_count(cut.energies, level=cut.listing_ef, temperature=1e-3)
 level, status = occsolve.find_level(cut.energies, electrons=electrons, temperature=300.0)
 assert status == occsolve.CONVERGED
 print(f"{electrons:.4f} electrons per cell: Fermi level at 300 K {level:.6f} eV")

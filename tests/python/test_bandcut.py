@@ -61,10 +61,12 @@ def test_the_grid_and_the_file_are_the_programs(tmp_path, program, case, mesh, e
     assert cut.route == route
     # The listing's own Fermi energy, the first number after "E-fermi :", and the default ef.
     marker = next(l for l in (folder / "OUTCAR").read_text().splitlines() if "E-fermi" in l)
-    assert cut.efermi == np.float32(marker.split(":")[1].split()[0])
-    assert bandcut.read(str(folder / "OUTCAR"), mesh=mesh).ef == cut.efermi
-    assert [l for l in cut.notes if not l.startswith("bandcut:")] == out
-    assert [l for l in cut.notes if l.startswith("bandcut:")] == err
+    assert cut.listing_ef == np.float32(marker.split(":")[1].split()[0])
+    assert cut.selection_ef == np.float32(ef)
+    assert bandcut.read(str(folder / "OUTCAR"), mesh=mesh).selection_ef == cut.listing_ef
+    assert cut.echo == out
+    assert [n.text for n in cut.notes] == err
+    assert [n.kind for n in cut.notes] == [l.split(":")[1].strip() for l in err]
     # Every value of the program's closed grid is the array's at its mesh point.
     spins, nbands = cut.energies.shape[:2]
     assert cut.energies.dtype == np.float32 and cut.energies.shape == (spins, nbands, *mesh)
@@ -126,6 +128,8 @@ def test_files_that_cannot_be_read_or_written_raise_oserror(tmp_path):
         cut.write_bandgrid(str(tmp_path / "FS.bsxf"), bands=[(0, 7)])
     with pytest.raises(TypeError):
         bandcut.read(os.path.join(GOLDEN, "single_point", "OUTCAR"))  # no mesh
+    with pytest.raises(TypeError):
+        bandcut.read(os.path.join(GOLDEN, "single_point", "OUTCAR"), (1, 1, 1))  # the mesh by keyword only
     # Only a regular file is replaced: a FIFO (as a device would be) is named, left as it is.
     os.mkfifo(tmp_path / "fifo")
     with pytest.raises(OSError, match="a FIFO is there, not a regular file"):
