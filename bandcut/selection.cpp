@@ -22,9 +22,10 @@ void each_row(const listing& bands, int spin, std::span<const grid_entry> counte
         f(bands.eband[static_cast<std::size_t>(entry.spin(spin))].get() + static_cast<std::size_t>(entry.kpoint()) * nbands);
 }
 
-// Each band's extremes over the rows counted, starting from lo and hi.
-void extremes(const listing& bands, int spin, std::span<const grid_entry> counted, std::vector<float>& lo,
-              std::vector<float>& hi, float lo_start, float hi_start) {
+}  // namespace
+
+void band_extremes(const listing& bands, int spin, std::span<const grid_entry> counted, std::vector<float>& lo,
+                   std::vector<float>& hi, float lo_start, float hi_start) {
     std::fill(lo.begin(), lo.end(), lo_start);
     std::fill(hi.begin(), hi.end(), hi_start);
     const std::size_t n = lo.size();
@@ -39,8 +40,6 @@ void extremes(const listing& bands, int spin, std::span<const grid_entry> counte
     });
 }
 
-}  // namespace
-
 std::vector<std::int64_t> select_bands(const listing& bands, float ef, std::span<const grid_entry> counted) {
     // With no k-point no band can cross, whatever NBANDS says: nothing is allocated for it.
     if (bands.nkpts == 0) return {};
@@ -48,7 +47,7 @@ std::vector<std::int64_t> select_bands(const listing& bands, float ef, std::span
     std::vector<std::int64_t> nstore;
     std::vector<float> lo(nbands), hi(nbands);
     for (int s = 0; s < bands.nspin; ++s) {
-        extremes(bands, s, counted, lo, hi, 10000.0f, -10000.0f);
+        band_extremes(bands, s, counted, lo, hi, 10000.0f, -10000.0f);
         for (std::size_t b = 0; b < nbands; ++b)
             if (hi[b] > ef && lo[b] < ef) nstore.push_back(std::int64_t{s} * bands.nbands + static_cast<std::int64_t>(b));
     }
@@ -69,7 +68,7 @@ band_edges nearest_band_edges(const listing& bands, float ef, std::span<const gr
         }
     };
     for (int s = 0; s < bands.nspin; ++s) {
-        extremes(bands, s, counted, lo, hi, infinity, -infinity);
+        band_extremes(bands, s, counted, lo, hi, infinity, -infinity);
         for (std::size_t b = 0; b < nbands; ++b) {
             if (lo[b] > hi[b]) continue;  // no value that is a number
             const std::int64_t band = std::int64_t{s} * bands.nbands + static_cast<std::int64_t>(b);

@@ -25,6 +25,12 @@ namespace bandcut {
 // below -10000 eV as reaching up to it.
 std::vector<std::int64_t> select_bands(const listing& bands, float ef, std::span<const grid_entry> counted = {});
 
+// Each band's lowest and highest energy in spin component `spin` (lo and hi, NBANDS each)
+// over the entries counted (empty: every listed k-point), starting from lo_start and
+// hi_start; a value that is not a number leaves them as they are.
+void band_extremes(const listing& bands, int spin, std::span<const grid_entry> counted, std::vector<float>& lo,
+                   std::vector<float>& hi, float lo_start, float hi_start);
+
 // For a listing where no band crosses `ef`: the band maximum nearest below it and the band
 // minimum nearest above it (not-a-number values left out; a band touching Ef lies on the
 // side of its other values), each with every band (s * NBANDS + b) that ends or begins

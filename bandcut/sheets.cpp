@@ -127,23 +127,12 @@ struct band_range {
 band_range ranges(const cut_result& r) {
     band_range out;
     const auto nbands = static_cast<std::size_t>(r.bands.nbands);
-    out.lo.assign(nbands * static_cast<std::size_t>(r.bands.nspin), std::numeric_limits<float>::infinity());
-    out.hi.assign(out.lo.size(), -std::numeric_limits<float>::infinity());
-    const auto each = [&](std::int32_t k, bool swapped) {
-        for (int s = 0; s < r.bands.nspin; ++s) {
-            const float* row = r.bands.eband[static_cast<std::size_t>(swapped ? 1 - s : s)].get() +
-                               static_cast<std::size_t>(k) * nbands;
-            for (std::size_t b = 0; b < nbands; ++b) {
-                const std::size_t j = static_cast<std::size_t>(s) * nbands + b;
-                out.lo[j] = std::min(out.lo[j], row[b]);
-                out.hi[j] = std::max(out.hi[j], row[b]);
-            }
-        }
-    };
-    if (r.counted.empty()) {
-        for (std::int32_t k = 0; k < r.bands.nkpts; ++k) each(k, false);
-    } else {
-        for (const auto entry : r.counted) each(entry.kpoint(), entry.swapped());
+    constexpr float infinity = std::numeric_limits<float>::infinity();
+    std::vector<float> lo(nbands), hi(nbands);
+    for (int s = 0; s < r.bands.nspin; ++s) {
+        band_extremes(r.bands, s, r.counted, lo, hi, infinity, -infinity);
+        out.lo.insert(out.lo.end(), lo.begin(), lo.end());
+        out.hi.insert(out.hi.end(), hi.begin(), hi.end());
     }
     return out;
 }

@@ -240,6 +240,45 @@ star_walk walk(const operation_set& set, const wedge& w, const integer_mesh& mes
     return s;
 }
 
+// The bands that can reach the file: up to the highest whose range over the listed points
+// straddles Ef (the one asked for, or the run's own), in either spin component.
+std::int64_t bands_that_can_reach(const listing& bands, const wedge& w, float ef) {
+    std::int64_t highest = -1;
+    const auto nbands = static_cast<std::size_t>(bands.nbands);
+    for (int s = 0; s < bands.nspin; ++s)
+        for (std::size_t b = 0; b < nbands; ++b) {
+            float lo = std::numeric_limits<float>::infinity(), hi = -lo;
+            for (const auto k : w.listed) {
+                const float e = bands.eband[static_cast<std::size_t>(s)][static_cast<std::size_t>(k) * nbands + b];
+                lo = std::min(lo, e);
+                hi = std::max(hi, e);
+            }
+            for (const float level : {ef, bands.efermi})
+                if (lo < level && level < hi) highest = std::max(highest, static_cast<std::int64_t>(b));
+        }
+    return highest + 1;
+}
+
+// What the energies say of the spin action: the listed points where a band that can
+// reach the file has spin components more than 3 meV apart.
+spin_evidence evidence_of(const listing& bands, const wedge& w, std::int64_t compared) {
+    spin_evidence ev;
+    ev.compared = compared;
+    if (bands.nspin != 2) return ev;
+    const auto nbands = static_cast<std::size_t>(bands.nbands);
+    for (std::size_t i = 0; i < w.listed.size(); ++i) {
+        const std::size_t row = static_cast<std::size_t>(w.listed[i]) * nbands;
+        for (std::size_t b = 0; b < static_cast<std::size_t>(compared); ++b) {
+            const double split = std::fabs(static_cast<double>(bands.eband[0][row + b]) - bands.eband[1][row + b]);
+            if (!(split <= spin_tolerance)) {
+                ev.splits.push_back({w.listed[i], w.c[i], static_cast<std::int64_t>(b), split});
+                break;
+            }
+        }
+    }
+    return ev;
+}
+
 // Where a reversing operation meets a keeping one on a grid point (as where it leaves an
 // irreducible point where it is: the identity keeps), the irreducible point's spin
 // components must be equal, over the bands that can reach the file: else the operation
@@ -250,28 +289,22 @@ struct spin_refutation {
     std::int64_t band = -1;
 };
 
-spin_refutation spin_fault(const listing& bands, const wedge& w, const star_walk& s, std::int64_t compared) {
-    std::vector<char> both(w.listed.size(), 0);
+spin_refutation spin_fault(const listing& bands, const wedge& w, const star_walk& s, const spin_evidence& ev) {
+    std::vector<char> both(static_cast<std::size_t>(bands.nkpts), 0);  // per listed k-point
     for (std::size_t p = 0; p < s.owner.size(); ++p)
-        if (s.reach[p] == (star_walk::by_keeping | star_walk::by_reversing)) both[static_cast<std::size_t>(s.owner[p])] = 1;
-    const auto nbands = static_cast<std::size_t>(bands.nbands);
-    for (std::size_t i = 0; i < w.listed.size(); ++i) {
-        if (!both[i]) continue;
-        const std::size_t row = static_cast<std::size_t>(w.listed[i]) * nbands;
-        for (std::size_t b = 0; b < static_cast<std::size_t>(compared); ++b) {
-            const double split = std::fabs(static_cast<double>(bands.eband[0][row + b]) - bands.eband[1][row + b]);
-            if (!(split <= spin_tolerance)) {
-                spin_refutation r{"", point_text(w.listed[i], w.c[i]), static_cast<std::int64_t>(b)};
-                char text[400];
-                std::snprintf(text, sizeof text,
-                              "an operation that reverses the moments takes %s onto itself, yet its spin components "
-                              "differ by %.4f eV in band %zu (of the %lld compared, those up to the highest that can "
-                              "cross Ef): the moments are not those the calculation started from",
-                              r.at.c_str(), split, b + 1, static_cast<long long>(compared));
-                r.why = text;
-                return r;
-            }
-        }
+        if (s.reach[p] == (star_walk::by_keeping | star_walk::by_reversing))
+            both[static_cast<std::size_t>(w.listed[static_cast<std::size_t>(s.owner[p])])] = 1;
+    for (const auto& split : ev.splits) {  // in the wedge's order: the first such point is named
+        if (!both[static_cast<std::size_t>(split.listed)]) continue;
+        spin_refutation r{"", point_text(split.listed, split.c), split.band};
+        char text[400];
+        std::snprintf(text, sizeof text,
+                      "an operation that reverses the moments takes %s onto itself, yet its spin components differ by "
+                      "%.4f eV in band %lld (of the %lld compared, those up to the highest that can cross Ef): the "
+                      "moments are not those the calculation started from",
+                      r.at.c_str(), split.by, static_cast<long long>(split.band + 1), static_cast<long long>(ev.compared));
+        r.why = text;
+        return r;
     }
     return {};
 }
@@ -328,7 +361,7 @@ enum class failed { map, group, spin };
 // `marks`: whether the full-zone list's "spinflp" marks must match.
 std::optional<unfolding> prove(const listing& bands, const wedge& w, const operation_set& set,
                                const calculation_symmetry& sym, const integer_mesh& mesh, std::int64_t size,
-                               std::int64_t compared, bool marks, std::string& detail, failed& how,
+                               const spin_evidence& ev, bool marks, std::string& detail, failed& how,
                                spin_refutation& refuted) {
     how = failed::group;
     if (detail = group_fault(set, sym.source); !detail.empty()) return std::nullopt;
@@ -339,7 +372,7 @@ std::optional<unfolding> prove(const listing& bands, const wedge& w, const opera
     if (s.conflicts > 0)
         return detail = std::to_string(s.conflicts) + " grid points reached from two irreducible k-points", std::nullopt;
     if (bands.nspin == 2 && set.reversing > 0)
-        if (refuted = spin_fault(bands, w, s, compared); !refuted.why.empty())
+        if (refuted = spin_fault(bands, w, s, ev); !refuted.why.empty())
             return how = failed::spin, detail = refuted.why, std::nullopt;
     if (const auto wrong = wrong_weights(w, s, size); wrong > 0)
         return detail = "the weights of " + std::to_string(wrong) + " irreducible k-points are not their shares of the grid",
@@ -360,47 +393,8 @@ std::optional<unfolding> prove(const listing& bands, const wedge& w, const opera
     u.moments = sym.moments;
     u.spins_agree = sym.spins_agree;
     u.by_energies = sym.by_energies;
-    u.compared = compared;
+    u.compared = ev.compared;
     return u;
-}
-
-// The bands that can reach the file: up to the highest whose range over the listed points
-// straddles Ef (the one asked for, or the run's own), in either spin component.
-std::int64_t bands_that_can_reach(const listing& bands, const wedge& w, float ef) {
-    std::int64_t highest = -1;
-    const auto nbands = static_cast<std::size_t>(bands.nbands);
-    for (int s = 0; s < bands.nspin; ++s)
-        for (std::size_t b = 0; b < nbands; ++b) {
-            float lo = std::numeric_limits<float>::infinity(), hi = -lo;
-            for (const auto k : w.listed) {
-                const float e = bands.eband[static_cast<std::size_t>(s)][static_cast<std::size_t>(k) * nbands + b];
-                lo = std::min(lo, e);
-                hi = std::max(hi, e);
-            }
-            for (const float level : {ef, bands.efermi})
-                if (lo < level && level < hi) highest = std::max(highest, static_cast<std::int64_t>(b));
-        }
-    return highest + 1;
-}
-
-// What the energies say of the spin action: the listed points where a band that can
-// reach the file has spin components more than 3 meV apart.
-spin_evidence evidence_of(const listing& bands, const wedge& w, std::int64_t compared) {
-    spin_evidence ev;
-    ev.compared = compared;
-    if (bands.nspin != 2) return ev;
-    const auto nbands = static_cast<std::size_t>(bands.nbands);
-    for (std::size_t i = 0; i < w.listed.size(); ++i) {
-        const std::size_t row = static_cast<std::size_t>(w.listed[i]) * nbands;
-        for (std::size_t b = 0; b < static_cast<std::size_t>(compared); ++b) {
-            const double split = std::fabs(static_cast<double>(bands.eband[0][row + b]) - bands.eband[1][row + b]);
-            if (!(split <= spin_tolerance)) {
-                ev.splits.push_back({w.listed[i], w.c[i], static_cast<std::int64_t>(b), split});
-                break;
-            }
-        }
-    }
-    return ev;
 }
 
 }  // namespace
@@ -412,8 +406,8 @@ unfold_outcome unfold(const listing& bands, const grid& g, const symmetry_budget
     std::string lacking;
     auto points = irreducible_points(bands, lacking);
     if (!points) return out.why = "no unfolding: " + lacking, out;
-    const std::int64_t compared = bands_that_can_reach(bands, *points, ef);
-    auto sym = symmetry_of(bands, budget, evidence_of(bands, *points, compared), lacking);
+    const spin_evidence evidence = evidence_of(bands, *points, bands_that_can_reach(bands, *points, ef));
+    auto sym = symmetry_of(bands, budget, evidence, lacking);
     if (!sym) return out.why = "no unfolding: " + lacking, out;
 
     // The whole set, and where it reverses moments, the set that keeps them, which stands
@@ -451,7 +445,7 @@ unfold_outcome unfold(const listing& bands, const grid& g, const symmetry_budget
     failed how = failed::map;
     spin_refutation refuted;
     if (counted(whole)) {
-        if (auto u = prove(bands, *points, whole, *sym, mesh, size, compared, true, detail, how, refuted)) {
+        if (auto u = prove(bands, *points, whole, *sym, mesh, size, evidence, true, detail, how, refuted)) {
             out.done = std::move(u);
             return out;
         }
@@ -460,7 +454,7 @@ unfold_outcome unfold(const listing& bands, const grid& g, const symmetry_budget
     const std::string refusal = detail;
     const failed whole_failed = how;
     spin_refutation none;
-    if (auto u = prove(bands, *points, *keeping, *sym, mesh, size, compared, false, detail, how, none)) {
+    if (auto u = prove(bands, *points, *keeping, *sym, mesh, size, evidence, false, detail, how, none)) {
         u->left_out = whole.reversing;
         u->refuted_at = refuted.at;
         u->refuted_band = refuted.band;

@@ -87,6 +87,7 @@ TEST(outfile, a_failed_stream_is_never_committed) {
         std::fgetc(out.stream());  // reading a stream opened for writing sets its error flag
         ASSERT_TRUE(std::ferror(out.stream()));
         EXPECT_EQ(out.commit(), replacement_file::outcome::write_failed);
+        EXPECT_EQ(out.publish(), replacement_file::outcome::write_failed);  // nothing finished to publish
     }
     {
         replacement_file out(dir / "FS.bsxf");
