@@ -11,10 +11,12 @@
 #include "frmsf.hpp"
 #include "outfile.hpp"
 #include "sheets.hpp"
+#include "svg.hpp"
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -45,13 +47,17 @@ file a Fermi-surface viewer draws.
   Ef           the Fermi energy in eV, held in single precision
 
 Files: reads OUTCAR, writes FS.bsxf (an existing FS.bsxf is replaced only once the new
-one is complete), both in the current folder.
+one is complete), all in the current folder.
 Options: --frmsf  also write FS.frmsf, the other viewer's file, which keeps a shifted
                   mesh in place and colours each band by its Fermi speed (both files are
                   replaced only once both are complete);
          --sheets  also print the numbers of each sheet: electrons, holes, carriers per
                   cm^3 and density of states at Ef, by linear tetrahedra on the grid, and
                   the electrons the grid holds below Ef against the run's NELECT;
+         --svg    also write FS.svg, a picture of the Fermi contours in the plane
+                  through the zone centre spanned by b1 and b2 (for a mesh with one
+                  point along b3, the whole Fermi surface), inside that plane's zone
+                  (all files are replaced only once all are complete);
          --help, --version; a bare -- ends the options.
 Exit status: 0 when FS.bsxf was written, 1 otherwise (the reason on standard output).)");
 }
@@ -63,6 +69,7 @@ struct command_line {
     const char* unknown_option = nullptr;
     bool frmsf = false;
     bool sheets = false;
+    bool svg = false;
     std::vector<const char*> positional;
 };
 
@@ -84,6 +91,8 @@ command_line parse(int argc, char** argv) {
                 c.frmsf = true;
             } else if (arg == "--sheets") {
                 c.sheets = true;
+            } else if (arg == "--svg") {
+                c.svg = true;
             } else if (!c.unknown_option) {
                 c.action = command_line::unknown;
                 c.unknown_option = argv[i];
@@ -116,12 +125,14 @@ void print(const account& said) {
     }
 }
 
-// A file of the run written beside its name: FS.bsxf, and FS.frmsf when asked for.
+// A file of the run written beside its name: FS.bsxf, and the others asked for.
 struct output {
     const char* name;
     replacement_file file;
-    explicit output(const char* n) : name(n), file(n) {}
+    std::function<bool(std::FILE*)> write;
+    output(const char* n, std::function<bool(std::FILE*)> w) : name(n), file(n), write(std::move(w)) {}
 };
+using outputs = std::vector<std::unique_ptr<output>>;
 
 int cannot_create(const output& o) {
     if (o.file.in_the_way())
@@ -132,20 +143,26 @@ int cannot_create(const output& o) {
     return 1;
 }
 
+// "FS.bsxf: write error (disk full?); the previous FS.bsxf is left as it was", or for
+// several files "FS.bsxf, FS.svg: ... the previous files are left as they were".
+void say_write_error(const outputs& files) {
+    std::string names;
+    for (const auto& o : files) names += (names.empty() ? "" : ", ") + std::string(o->name);
+    if (files.size() == 1)
+        std::printf("%s: write error (disk full?); the previous %s is left as it was\n", names.c_str(), names.c_str());
+    else
+        std::printf("%s: write error (disk full?); the previous files are left as they were\n", names.c_str());
+}
+
 // Writes every file and renames each onto its name only once all were written whole.
-int write(const cut_result& r, bool frmsf) {
-    std::vector<std::unique_ptr<output>> files;
-    files.push_back(std::make_unique<output>("FS.bsxf"));
-    if (frmsf) files.push_back(std::make_unique<output>("FS.frmsf"));
+int write(const outputs& files) {
     for (const auto& o : files)
         if (!o->file.open()) return cannot_create(*o);
-    bool written = write_bandgrid(files[0]->file.stream(), r.bands, r.ef, r.g, r.selected, r.values());
-    if (written && frmsf)
-        written = write_frmsf(files[1]->file.stream(), r.bands, r.ef, r.g, r.selected, r.values(), r.shift);
+    bool written = true;
+    for (const auto& o : files) written = written && o->write(o->file.stream());
     for (const auto& o : files) written = written && o->file.finish();
     if (!written) {
-        std::puts(frmsf ? "FS.bsxf, FS.frmsf: write error (disk full?); the previous files are left as they were"
-                        : "FS.bsxf: write error (disk full?); the previous FS.bsxf is left as it was");
+        say_write_error(files);
         return 1;
     }
     for (const auto& o : files) {
@@ -166,6 +183,20 @@ int write(const cut_result& r, bool frmsf) {
     return 0;
 }
 
+// The files a run writes: FS.bsxf, and FS.frmsf and FS.svg where asked for and possible.
+outputs files_of(const cut_result& r, bool frmsf, const std::optional<contour_set>& contours) {
+    outputs files;
+    files.push_back(std::make_unique<output>(
+        "FS.bsxf", [&r](std::FILE* f) { return write_bandgrid(f, r.bands, r.ef, r.g, r.selected, r.values()); }));
+    if (frmsf)
+        files.push_back(std::make_unique<output>("FS.frmsf", [&r](std::FILE* f) {
+            return write_frmsf(f, r.bands, r.ef, r.g, r.selected, r.values(), r.shift);
+        }));
+    if (contours)
+        files.push_back(std::make_unique<output>("FS.svg", [&r, &contours](std::FILE* f) { return write_svg(f, *contours, r.g); }));
+    return files;
+}
+
 // --sheets: the numbers of each sheet, or why the grid has none (the file is written all
 // the same).
 void add_sheets(cut_result& r) {
@@ -176,6 +207,16 @@ void add_sheets(cut_result& r) {
     const auto nelect = r.bands.mesh.nelect;
     explain_sheets(r.said, sheets_at(r, r.ef), electrons_below(r, r.ef), nelect,
                    nelect ? level_for(r, *nelect) : std::nullopt);
+}
+
+// --svg: the contours of the plane through the zone centre, or why the grid has no plane
+// (the other files are written all the same).
+std::optional<contour_set> add_contours(cut_result& r) {
+    if (const auto why = contours_fault(r, 0); !why.empty()) {
+        r.said.push_back({message::kind::warning, "bandcut: warning: --svg: " + why + "; FS.svg is not written", 0});
+        return std::nullopt;
+    }
+    return contours_of(r, r.ef, 0);
 }
 
 int run(int argc, char** argv) {
@@ -213,10 +254,11 @@ int run(int argc, char** argv) {
     cut_result r = cut("OUTCAR", grid{n[0], n[1], n[2]}, ef.value);  // every later use is of the float
     if (r.ok && c.frmsf) note_frmsf(r.said, r.g, r.shift);
     if (r.ok && c.sheets) add_sheets(r);
+    const auto contours = r.ok && c.svg ? add_contours(r) : std::nullopt;
     print(r.said);
     if (!r.ok) return 1;
     std::fflush(stdout);
-    return write(r, c.frmsf);
+    return write(files_of(r, c.frmsf, contours));
 }
 
 }  // namespace

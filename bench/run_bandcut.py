@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Times bandcut on a large generated listing against two yardsticks on the same file: a
 straightforward fgets/sscanf/fprintf implementation of the same job, and `wc -l`; and
-bandcut writing FS.frmsf too (--frmsf) against bandcut alone.
+bandcut writing FS.frmsf too (--frmsf) against bandcut alone; and on the bundled slab
+(15 x 15 x 1), what drawing the contours (--svg) adds to a run.
 
 Every contender is timed as the CPU time (user + system) of its own process, read with
 wait4; the contenders run interleaved (A B C A B C ...) so that a busy machine slows them
@@ -109,6 +110,26 @@ def main():
     print(f"same FS.bsxf as the straightforward implementation: {'yes' if same else 'NO'}")
     if args.long_line:
         long_line(build, data, args.long_line)
+    slab_picture(build, data)
+
+
+def slab_picture(build, data, rounds=41):
+    """The time --svg adds on the bundled 2D listing: bandcut with and without it,
+    interleaved; the difference of the medians and of the minima, against 10 ms allowed."""
+    folder = os.path.join(data, "slab")
+    os.makedirs(folder, exist_ok=True)
+    target = os.path.join(folder, "OUTCAR")
+    if os.path.lexists(target):
+        os.remove(target)
+    os.symlink(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples", "slab", "OUTCAR"), target)
+    cmd = [os.path.join(build, "bandcut/bandcut"), "15", "15", "1", "5.0"]
+    plain, svg = [], []
+    for _ in range(rounds):
+        plain.append(run(cmd, folder)[0])
+        svg.append(run(cmd + ["--svg"], folder)[0])
+    print(f"slab 15 x 15 x 1: bandcut {statistics.median(plain) * 1e3:.2f} ms, with --svg "
+          f"{statistics.median(svg) * 1e3:.2f} ms: adds {(statistics.median(svg) - statistics.median(plain)) * 1e3:.2f} ms "
+          f"(min/min {(min(svg) - min(plain)) * 1e3:.2f} ms; at most 10 ms allowed)")
 
 
 def long_line(build, data, mb):

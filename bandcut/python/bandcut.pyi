@@ -1,6 +1,6 @@
 """Band energies of a finished calculation over its full k-point grid (see the module's help)."""
 import os
-from typing import List, NamedTuple, Optional, Sequence, Tuple, Union
+from typing import Dict, List, NamedTuple, Optional, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -49,6 +49,10 @@ class Cut:
     def write_frmsf(self, path: Union[str, bytes, os.PathLike], ef: Optional[float] = None,
                     bands: Optional[Sequence[Tuple[int, int]]] = None) -> None:
         """Writes FS.frmsf as the program writes it with --frmsf; raises OSError, ValueError."""
+    def contours(self, ef: Optional[float] = None, plane: int = 0) -> "Contours":
+        """The Fermi contours in one plane of the mesh (1/A with 2 pi, x along b1); raises ValueError."""
+    def write_svg(self, path: Union[str, bytes, os.PathLike], ef: Optional[float] = None, plane: int = 0) -> None:
+        """Writes the contours' picture as the program writes FS.svg with --svg; raises OSError, ValueError."""
     def bands_crossing(self, ef: Optional[float] = None) -> List[Tuple[int, int]]:
         """(spin, band) pairs, counting from 0, of the bands that cross ef (eV)."""
     def write_bandgrid(self, path: Union[str, bytes, os.PathLike], ef: Optional[float] = None,
@@ -58,6 +62,12 @@ class Cut:
 class Note(NamedTuple):
     kind: str  # "note" or "warning"
     text: str
+
+class Contours(NamedTuple):
+    zone: npt.NDArray[np.float64]  # (m, 2), the plane's Wigner-Seitz cell, counter-clockwise
+    lines: Dict[Tuple[int, int], List[npt.NDArray[np.float64]]]  # (spin, band) -> (n, 2) polylines
+    ef: float
+    plane: int
 
 def read(path: Union[str, bytes, os.PathLike] = "OUTCAR", *, mesh: Tuple[int, int, int], ef: Optional[float] = None) -> Cut:
     """Reads the listing and makes the mesh (nkx, nky, nkz); raises ValueError (the listing), OSError (the file)."""

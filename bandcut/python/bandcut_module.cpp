@@ -2,11 +2,13 @@
 // as a NumPy array, and the same band-grid file through the same atomic writer.  A thin
 // layer: every decision is the library's.
 #include "bandgrid.hpp"
+#include "contours.hpp"
 #include "cut.hpp"
 #include "frmsf.hpp"
 #include "sheets.hpp"
 #include "outfile.hpp"
 #include "selection.hpp"
+#include "svg.hpp"
 
 #include <pybind11/eval.h>
 #include <pybind11/numpy.h>
@@ -210,7 +212,36 @@ public:
         return bandcut::level_for(r_, electrons);
     }
 
+    // The contours of one plane: .zone (m, 2) and .lines {(spin, band): [(n, 2), ...]},
+    // float64, 1/A with 2 pi in the plane's frame.
+    py::object contours(std::optional<float> ef, std::int32_t plane) const {
+        const auto set = contour_set(ef, plane);
+        const auto points = [](const std::vector<bandcut::point2>& p) {
+            py::array_t<double> a({static_cast<py::ssize_t>(p.size()), py::ssize_t{2}});
+            std::memcpy(a.mutable_data(), p.data(), p.size() * sizeof(bandcut::point2));
+            return a;
+        };
+        py::dict lines;
+        for (const auto& b : set.bands) {
+            py::list of_band;
+            for (const auto& line : b.lines) of_band.append(points(line.points));
+            lines[py::make_tuple(b.spin, b.band)] = of_band;
+        }
+        return py::module_::import("bandcut").attr("Contours")(points(set.zone), lines, set.ef, set.plane);
+    }
+
+    void write_svg(const py::object& where, std::optional<float> ef, std::int32_t plane) const {
+        const auto set = contour_set(ef, plane);
+        write_file(path_of(where), [&](std::FILE* out) { return bandcut::write_svg(out, set, r_.g); });
+    }
+
 private:
+    bandcut::contour_set contour_set(std::optional<float> ef, std::int32_t plane) const {
+        if (const auto why = bandcut::contours_fault(r_, plane); !why.empty()) throw py::value_error(why);
+        py::gil_scoped_release unlocked;
+        return bandcut::contours_of(r_, ef.value_or(r_.ef), plane);
+    }
+
     void no_mesh_raises() const {
         if (const auto why = bandcut::sheets_fault(r_); !why.empty()) throw py::value_error(why);
     }
@@ -334,6 +365,20 @@ Raises ValueError where there is no mesh to integrate over (a grid in listing or
 drawn in place; energies relative to ef; the Fermi speed in 10^5 m/s as the colour) to
 path, byte for byte as the program writes it with --frmsf; the same choice of bands, the
 same atomic write and errors as write_bandgrid.)")
+        .def("contours", &cut::contours, py::arg("ef") = py::none(), py::arg("plane") = 0,
+             R"(The Fermi contours E = ef (eV; default: selection_ef) in plane `plane` of the mesh (its
+third index; 0: the plane through the zone centre spanned by b1 and b2, for a slab the
+whole Fermi surface), as a Contours record: .zone, the plane's Wigner-Seitz cell as an
+(m, 2) float64 array, counter-clockwise; .lines, a dict from (spin, band) (counting from
+0, as the axes of energies) of each band crossing ef to a list of (n, 2) float64 arrays,
+closed ones repeating their first point.  Cartesian, 1/A with 2 pi, x along b1 and y
+perpendicular to it towards b2.  Pockets are drawn whole, once, about their image nearest
+the zone centre; lines that cross the zone are clipped to it.  Raises ValueError for a
+mesh in listing order (no plane) or a plane off the mesh.)")
+        .def("write_svg", &cut::write_svg, py::arg("path"), py::arg("ef") = py::none(), py::arg("plane") = 0,
+             R"(Writes the picture of contours(ef, plane) as SVG to path, byte for byte as the program
+writes FS.svg with --svg (for plane 0 at selection_ef); the same atomic write and errors
+as write_bandgrid.)")
         .def("write_bandgrid", &cut::write_bandgrid, py::arg("path"), py::arg("ef") = py::none(),
              py::arg("bands") = py::none(),
              R"(Writes the band-grid file (the closed grid a Fermi-surface viewer draws) to path, with
@@ -346,6 +391,9 @@ the file cannot be written, ValueError for a band that is not there.)");
 import collections as _collections
 Note = _collections.namedtuple("Note", "kind text")
 Note.__doc__ = "A note or warning of the run: kind ('note' or 'warning') and the line as the program prints it."
+Contours = _collections.namedtuple("Contours", "zone lines ef plane")
+Contours.__doc__ = ("The Fermi contours of one plane (Cut.contours): the zone polygon, the lines of each "
+                    "(spin, band), the level and the plane.")
 )", m.attr("__dict__"));
 
     m.def("read", &read_cut, py::arg("path") = "OUTCAR", py::kw_only(), py::arg("mesh"), py::arg("ef") = py::none(),

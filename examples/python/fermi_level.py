@@ -41,3 +41,29 @@ for s in cut.sheets(level):
 os.makedirs(os.path.dirname(os.path.abspath(target)), exist_ok=True)
 cut.write_bandgrid(target, ef=level)
 print(f"wrote {os.path.abspath(target)}: bands {', '.join(str(b + 1) for _, b in cut.bands_crossing(level))} cross it")
+
+# The Fermi contours in the plane through the zone centre spanned by b1 and b2 (1/A with
+# 2 pi, x along b1), drawn inside that plane's zone when matplotlib is there.
+contours = cut.contours(level)
+print(f"contours at the level through the zone centre: "
+      f"{', '.join(f'band {b + 1}: {len(lines)} line(s)' for (_, b), lines in sorted(contours.lines.items()))}")
+try:
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+except ImportError:
+    print("matplotlib is not installed (Debian: sudo apt-get install python3-matplotlib): no contour picture")
+else:
+    fig, ax = plt.subplots(figsize=(5, 5))
+    ax.fill(*contours.zone.T, facecolor="#f6f6f6", edgecolor="black")
+    for (spin, band), lines in sorted(contours.lines.items()):
+        for i, line in enumerate(lines):
+            ax.plot(*line.T, color=f"C{band % 10}", linestyle="--" if spin else "-",
+                    label=f"band {band + 1}" if i == 0 else None)
+    ax.set_aspect("equal")
+    ax.set_xlabel("k along b1 (1/Å)")
+    ax.set_ylabel("k across b1 (1/Å)")
+    ax.legend()
+    picture = os.path.join(os.path.dirname(os.path.abspath(target)), "contours.png")
+    fig.savefig(picture, dpi=100)
+    print(f"wrote {picture}")

@@ -346,6 +346,11 @@ TEST(cli, a_file_size_limit_is_a_write_error) {
         << both.out;
     EXPECT_EQ(both.fs, previous_file);
     EXPECT_TRUE(both.left.empty());
+    const auto picture = run_bandcut({"8", "8", "8", "5.2", "--svg"}, crossing_listing(8, 6), limited);
+    EXPECT_TRUE(picture.out.ends_with("FS.bsxf, FS.svg: write error (disk full?); the previous files are left as they "
+                                      "were\n"))
+        << picture.out;
+    EXPECT_TRUE(picture.left.empty());
 }
 
 // --sheets prints the sheets' numbers after the echo, or, without a mesh to integrate
@@ -360,12 +365,16 @@ TEST(cli, the_numbers_of_each_sheet) {
     EXPECT_TRUE(r.out.ends_with(" states/eV/cell\n")) << r.out;
     auto listed = mesh(2, 2, 2, 0, two_bands);
     listed[7] = listed[6];  // not the mesh: listing order
-    const auto order = run_bandcut({"2", "2", "2", "5.2", "--sheets"}, listing_text(listed));
+    const auto order = run_bandcut({"2", "2", "2", "5.2", "--sheets", "--svg"}, listing_text(listed));
     EXPECT_EQ(order.status, 0);
     EXPECT_TRUE(order.err.ends_with("bandcut: warning: --sheets: the k-points are written in listing order: there is no "
-                                    "mesh to integrate over\n"))
+                                    "mesh to integrate over\n"
+                                    "bandcut: warning: --svg: the k-points were taken in listing order, not placed on the "
+                                    "grid: where each lies is not known, so there is no plane to draw; FS.svg is not "
+                                    "written\n"))
         << order.err;
     EXPECT_TRUE(order.fs && order.fs->ends_with("END_BLOCK_BANDGRID_3D\n"));
+    EXPECT_TRUE(order.left.empty());
 }
 
 // --frmsf writes the other viewer's file beside the band-grid file, which stays as it was
@@ -378,6 +387,10 @@ TEST(cli, the_other_viewers_file_beside_the_band_grid_file) {
     EXPECT_EQ(r.left, std::vector<std::string>{"FS.frmsf"});
     EXPECT_EQ(r.err, placed + "bandcut: note: FS.frmsf names its grid as kind 1 (centred on the zone centre): every value "
                               "where its k-point lies\n");
+    const auto picture = run_bandcut({"2", "2", "2", "5.2", "--svg", "--frmsf"}, small);
+    EXPECT_EQ(picture.status, 0);
+    EXPECT_EQ(picture.fs, plain.fs);
+    EXPECT_EQ(picture.left, (std::vector<std::string>{"FS.frmsf", "FS.svg"}));
 }
 
 // SIGTERM while a large file is written: whenever it arrives, no temporary file stays and

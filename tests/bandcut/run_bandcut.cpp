@@ -1,5 +1,7 @@
 #include "run_bandcut.hpp"
 
+#include <algorithm>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -82,6 +84,7 @@ run_result run_bandcut(const std::vector<std::string>& args, const std::optional
         }
         closedir(d);
     }
+    std::sort(r.left.begin(), r.left.end());
     for (const char* name : {"OUTCAR", "FS.bsxf", "stdout.run", "stderr.run"}) std::remove((dir + "/" + name).c_str());
     for (const auto& name : r.left) std::remove((dir + "/" + name).c_str());
     rmdir(dir.c_str());

@@ -105,15 +105,16 @@ def main():
         fail("the unfolded FS.bsxf differs from the full mesh's")
     if "warned" in c and lines[-1] != c["warned"]:
         fail(f"expected the last line\n  {c['warned']}\nbut standard error holds\n{err}")
-    # The other viewer's file too: the unfolded mesh's kind (from its shift) and values are
-    # the full mesh's, byte for byte.
-    frmsf = []
-    for sub in ("full", "reduced"):
-        status, _, _, _ = run(bandcut, os.path.join(folder, sub), [str(x) for x in n] + [ef, "--frmsf"])
-        path = os.path.join(folder, sub, "FS.frmsf")
-        frmsf.append(open(path, "rb").read() if status == 0 and os.path.exists(path) else None)
-    if frmsf[0] is None or frmsf[0] != frmsf[1]:
-        fail("the unfolded FS.frmsf differs from the full mesh's")
+    # The other viewer's file and the contours' picture too: the unfolded mesh's kind (from
+    # its shift), values and contours are the full mesh's, byte for byte.
+    for name_of, option in (("FS.frmsf", "--frmsf"), ("FS.svg", "--svg")):
+        made = []
+        for sub in ("full", "reduced"):
+            status, _, _, _ = run(bandcut, os.path.join(folder, sub), [str(x) for x in n] + [ef, option])
+            path = os.path.join(folder, sub, name_of)
+            made.append(open(path, "rb").read() if status == 0 and os.path.exists(path) else None)
+        if made[0] is None or made[0] != made[1]:
+            fail(f"the unfolded {name_of} differs from the full mesh's")
     print("ok:", note)
 
     # A grid the points lie on but the listing's printed mesh is not.

@@ -226,6 +226,9 @@ CRYSTALS = {
     # A slab: one point along a3.
     "slab": Crystal("square slab", [(3, 0, 0), (0, 3, 0), (0, 0, 20)], [(1, (0, 0, 0), 1.0)],
                     [C4Z, MIRROR_X, INVERSION], [(1, 0, 0), (1, 1, 0)]),
+    # A hexagonal slab, one point along a3: the examples' 2D metal.
+    "hex_slab": Crystal("hexagonal slab", [(3, 0, 0), (-1.5, 1.5 * SQ3, 0), (0, 0, 20)], [(1, (0, 0, 0), 1.0)],
+                        [C6_HEX, C2_HEX, INVERSION], [(1, 0, 0), (2, 1, 0)]),
     # A spin-polarised hexagonal run that ended without spin splitting.
     "hex_unsplit": Crystal("hexagonal, no spin splitting", [(3, 0, 0), (-1.5, 1.5 * SQ3, 0), (0, 0, 5)],
                            [(1, (0, 0, 0), 1.0)], [C6_HEX, C2_HEX, INVERSION], [(1, 0, 0), (0, 0, 1)],
@@ -582,6 +585,8 @@ CASES = {
     "printed_weights_only": dict(crystal="hex", n=(6, 6, 4), printed_only=True),
     "triclinic_table": dict(crystal="triclinic", n=(5, 5, 5), table=T, found=1),
     "slab": dict(crystal="slab", n=(4, 4, 1), table=T, found=16),
+    "hex_slab_spin": dict(crystal="hex_slab", n=(15, 15, 1), spin=2, table=T, found=24, magnetization=True,
+                          note="; each fixes a listed point where the spin components differ, so each keeps the moments"),
     # Magnetic order: operations that reverse the moments swap the spin components.
     "altermagnet_table": dict(crystal="altermagnet", n=(4, 4, 4), spin=2, table=T, found=16, magmom="auto",
                               incar_tags=True, note="; moments from MAGMOM: 8 of the rotations reverse them, swapping "

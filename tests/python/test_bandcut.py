@@ -4,6 +4,7 @@ import pathlib
 import shutil
 import stat
 import subprocess
+import xml.etree.ElementTree
 
 import numpy as np
 import pytest
@@ -84,6 +85,30 @@ def test_the_grid_and_the_file_are_the_programs(tmp_path, program, case, mesh, e
     assert run_program(program, folder, mesh, ef, "--frmsf")[0] == 0
     cut.write_frmsf(tmp_path / "module.frmsf")
     assert (tmp_path / "module.frmsf").read_bytes() == (folder / "FS.frmsf").read_bytes()
+    # The picture: the program's, byte for byte; well-formed, one path and one legend entry
+    # a band crossing Ef; the zone as large as the plane's cell (B1 x B2, 2 pi included).
+    assert run_program(program, folder, mesh, ef, "--svg")[0] == 0
+    if route == "listing order":
+        assert not (folder / "FS.svg").exists()
+        with pytest.raises(ValueError, match="listing order"):
+            cut.contours()
+    else:
+        cut.write_svg(tmp_path / "module.svg")
+        assert (tmp_path / "module.svg").read_bytes() == (folder / "FS.svg").read_bytes()
+        svg = {"svg": "http://www.w3.org/2000/svg"}
+        root = xml.etree.ElementTree.parse(folder / "FS.svg").getroot()
+        contours = cut.contours()
+        assert sorted(contours.lines) == cut.bands_crossing()
+        assert len(root.findall("svg:path[@class='contour']", svg)) == len(contours.lines)
+        assert [t.text for t in root.findall("svg:g[@class='legend']/svg:text", svg)] == [
+            "band %d%s%s" % (b + 1, " of spin component 2" if s else "", "" if lines else " (no contour in this plane)")
+            for (s, b), lines in sorted(contours.lines.items())]
+        z = contours.zone
+        assert z.dtype == np.float64 and z.shape[1] == 2
+        area = np.sum(z[:, 0] * np.roll(z[:, 1], -1) - np.roll(z[:, 0], -1) * z[:, 1]) / 2
+        assert area == pytest.approx(4 * np.pi ** 2 * np.linalg.norm(np.cross(cut.reciprocal[0], cut.reciprocal[1])))
+        for lines in contours.lines.values():
+            assert all(line.dtype == np.float64 and line.ndim == 2 and line.shape[1] == 2 for line in lines)
     # The velocities: one Cartesian vector a mesh point, zero along an axis of one or two points.
     v = cut.velocity(0, 0)
     assert v.shape == (*mesh, 3) and v.dtype == np.float64
