@@ -1,25 +1,29 @@
-// getef and energy_bracket over the shared state: thin callers of the stateless interface
-// (occsolve/occsolve.h) on the shared arrays, the results written back.
+// getef and getef_bracket over the shared state: thin callers of the stateless core
+// (occsolve/core.hpp) on the shared arrays, the results written back.  The C interface
+// calls these, never the other way round.
 #include "occsolve/ef.hpp"
 
-#include "occsolve/occsolve.h"
+#include "occsolve/core.hpp"
 #include "occsolve/params.hpp"
 #include "occsolve/variable.hpp"
 
+#include <cstdint>
 #include <optional>
 
 namespace occsolve::ef {
 
 namespace {
 
-// The shared band structure as the stateless interface takes one: its arrays with their
-// extents.  Empty when the weights the counts need are not there (the band energies'
-// extents the stateless interface checks itself).
-std::optional<occsolve_bands> shared_bands() {
+// The shared band structure as the core reads one: a view of its arrays.  Empty when it
+// cannot be read: the weights the counts need are not there, or the band energies' extents
+// are smaller than the counts.
+std::optional<band_view> shared_bands() {
     using namespace occsolve::variable;
     if (nk > 0 && (!kwpt.allocated() || kwpt.extent(1) < nk)) return std::nullopt;
-    return occsolve_bands{nspin, nband, nk, {bandenergy.extent(1), bandenergy.extent(2), bandenergy.extent(3)},
-                          bandenergy.data(), kwpt.data()};
+    const std::int64_t extent[3] = {bandenergy.extent(1), bandenergy.extent(2), bandenergy.extent(3)};
+    band_view v{};
+    if (!view_of_array(nspin, nband, nk, extent, bandenergy.data(), kwpt.data(), v)) return std::nullopt;
+    return v;
 }
 
 // The counters as the search's loops leave them after a pass: one past each range, or 1
@@ -37,17 +41,24 @@ void leave_counters() {
 void getef(const double* emin, const double* emax, int* status) {
     namespace v = occsolve::variable;
     const auto bands = shared_bands();
-    double level = v::efermi;
-    const int found = bands ? occsolve_find_level(&*bands, v::t, v::totale, emin, emax, &level) : params::status_unusable;
+    const bracket b = emin && emax ? bracket{*emin, *emax} : bracket{params::default_emin, params::default_emax};
+    const search_result r = bands ? find_level(*bands, v::t, v::totale, b) : search_result{};
+    const int found = bands ? r.status : params::status_unusable;
     if (status) *status = found;
     if (found == params::status_unusable) return;  // nothing changed
-    v::efermi = level;
+    v::efermi = r.level;
     leave_counters();
 }
 
-bool energy_bracket(double& emin, double& emax) {
+bool getef_bracket(double& emin, double& emax) {
     const auto bands = shared_bands();
-    return bands && occsolve_find_bracket(&*bands, variable::t, &emin, &emax) == params::status_converged;
+    bracket b{};
+    if (!bands || !find_bracket(*bands, variable::t, b)) return false;
+    emin = b.lo;
+    emax = b.hi;
+    return true;
 }
+
+bool energy_bracket(double& emin, double& emax) { return getef_bracket(emin, emax); }
 
 }  // namespace occsolve::ef

@@ -2,9 +2,11 @@
 ! occupation functions of the library, over its C interface (occsolve/occsolve.h).
 ! Units: eV and K.  A state holds at most 2/nspin electrons.
 !
-! Stateless, on the host's own arrays e(nspin, nband, nk) in eV and w(nk):
+! Stateless, on the host's own arrays e(nspin, nband, nk) in eV and w(nk), the temperature
+! before the level or electron count:
+!   call find_level(e, w, 300d0, 8d0, level, st)        ! in the data's own bracket
+!   call electron_count(e, w, 300d0, level, count, st)
 !   call find_bracket(e, w, 300d0, lo, hi, st)
-!   call find_level(e, w, 300d0, 8d0, level, st, emin=lo, emax=hi)
 ! The counts are the arrays' extents.  Threads: these keep no state; any number of
 ! threads may call them at once, on different arrays or on the same ones while nobody
 ! writes them.
@@ -15,8 +17,10 @@
 !   call allocate_bandenergy(e, 2, nb, nk)   ! e(s, b, k) in eV: the library's storage
 !   call allocate_kwpt(w, nk)
 !   ... fill e and w ...
-!   call getef(emin=2d0, emax=20d0, status=st)
+!   call getef(emin=2d0, emax=20d0, status=st)           ! or getef_bracket's bracket
 !   print *, efermi()
+! The calls on the shared state are named getef...; the stateless ones find_... and
+! electron_count.  energy_bracket is getef_bracket's former name, kept.
 ! The arrays are the library's own storage viewed as Fortran pointers (no copy); they
 ! stay valid until deallocated or allocated again.
 module occsolve
@@ -26,7 +30,7 @@ module occsolve
 
     public :: set_state, efermi, counters
     public :: allocate_bandenergy, allocate_kwpt, deallocate_arrays
-    public :: fermi, dfermi, getef, energy_bracket
+    public :: fermi, dfermi, getef, getef_bracket, energy_bracket
     public :: find_level, electron_count, find_bracket
     public :: status_converged, status_stalled, status_unusable
 
@@ -96,11 +100,11 @@ module occsolve
             real(c_double), value :: e, l, t
             integer(c_int32_t), value :: n
         end function
-        subroutine c_getef(emin, emax, status) bind(C, name="occsolve_getef")
-            import :: c_ptr
+        integer(c_int) function c_getef(emin, emax, status) bind(C, name="occsolve_getef")
+            import :: c_int, c_ptr
             type(c_ptr), value :: emin, emax, status
-        end subroutine
-        integer(c_int) function c_energy_bracket(emin, emax) bind(C, name="occsolve_energy_bracket")
+        end function
+        integer(c_int) function c_getef_bracket(emin, emax) bind(C, name="occsolve_getef_bracket")
             import :: c_int, c_double
             real(c_double), intent(inout) :: emin, emax
         end function
@@ -210,18 +214,26 @@ contains
             hi = emax
             phi = c_loc(hi)
         end if
-        st = status_unusable
-        call c_getef(plo, phi, c_loc(st))
+        st = c_getef(plo, phi, c_null_ptr)
         if (present(status)) status = int(st)
     end subroutine
 
     ! A bracket that holds the level whatever totale is: the lowest and highest band
-    ! energy widened by 41 kT and at least 1 meV.  False, leaving emin and emax as they
-    ! were, when the state cannot be read or has no state.
-    !     if (energy_bracket(lo, hi)) call getef(emin=lo, emax=hi, status=st)
+    ! energy widened by 41 kT and at least 1 meV.  status_unusable, leaving emin and emax
+    ! as they were, when the state cannot be read or has no state.
+    !     call getef_bracket(lo, hi, st)
+    !     if (st == status_converged) call getef(emin=lo, emax=hi, status=st)
+    subroutine getef_bracket(emin, emax, status)
+        real(c_double), intent(inout) :: emin, emax
+        integer, intent(out) :: status
+        status = int(c_getef_bracket(emin, emax))
+    end subroutine
+
+    ! The former name of getef_bracket, kept for hosts written against it: true when the
+    ! bracket was set.
     logical function energy_bracket(emin, emax)
         real(c_double), intent(inout) :: emin, emax
-        energy_bracket = c_energy_bracket(emin, emax) /= 0
+        energy_bracket = c_getef_bracket(emin, emax) == status_converged
     end function
 
     ! The C description of the host's arrays e(nspin, nband, nk) and w(nk): the counts are
@@ -241,7 +253,8 @@ contains
     end function
 
     ! The Fermi level of e(nspin, nband, nk) with weights w(nk) at temperature t holding
-    ! `electrons`, searched in [emin, emax] (both given, else 2 to 20 eV).  level: the
+    ! `electrons`, searched in [emin, emax] (both given, else in the data's own bracket,
+    ! find_bracket's; 2 to 20 eV where the data has none).  level: the
     ! level tried last, the Fermi level when status is status_converged; left as it was
     ! when status is status_unusable.  Keeps no state: safe from many threads at once.
     recursive subroutine find_level(e, w, t, electrons, level, status, emin, emax)

@@ -8,8 +8,6 @@
 #include "occsolve/params.hpp"
 #include "occsolve/variable.hpp"
 
-#include <cmath>
-#include <cstddef>
 #include <new>
 #include <optional>
 
@@ -35,21 +33,10 @@ double* allocated_storage(Array& array, Extent... extents) {
 }
 
 // The caller's band structure as a view of the core, when its counts, extents and
-// pointers can be read: the extents hold the counts, and the array they describe fits
-// in memory (so that no index into it overflows).
+// pointers can be read.
 std::optional<occsolve::band_view> view_of(const occsolve_bands* b) noexcept {
-    if (!b) return std::nullopt;
-    occsolve::band_view v{b->nspin, b->nband, b->nk, nullptr, 0, 0, b->weight};
-    if (b->nspin >= 1 && b->nband > 0 && b->nk > 0) {  // the energies are read
-        const std::int64_t s = b->extent[0], bands = b->extent[1], k = b->extent[2];
-        constexpr auto most = static_cast<std::int64_t>(PTRDIFF_MAX / sizeof(double));
-        if (s < b->nspin || bands < b->nband || k < b->nk || s > most / bands || s * bands > most / k)
-            return std::nullopt;
-        v.energy = b->energy;
-        v.band_stride = s;
-        v.kpoint_stride = s * bands;
-    }
-    if (!occsolve::readable(v)) return std::nullopt;
+    occsolve::band_view v{};
+    if (!b || !occsolve::view_of_array(b->nspin, b->nband, b->nk, b->extent, b->energy, b->weight, v)) return std::nullopt;
     return v;
 }
 
@@ -61,10 +48,7 @@ int occsolve_find_level(const occsolve_bands* bands, double t, double electrons,
                         const double* emax, double* level) {
     const auto v = view_of(bands);
     if (!v) return OCCSOLVE_STATUS_UNUSABLE;
-    const occsolve::bracket b =
-        emin && emax ? occsolve::bracket{*emin, *emax} : occsolve::bracket{occsolve::params::default_emin,
-                                                                            occsolve::params::default_emax};
-    const auto r = occsolve::find_level(*v, t, electrons, b);
+    const auto r = emin && emax ? occsolve::find_level(*v, t, electrons, {*emin, *emax}) : occsolve::find_level(*v, t, electrons);
     if (r.status != OCCSOLVE_STATUS_UNUSABLE && level) *level = r.level;
     return r.status;
 }
@@ -72,14 +56,14 @@ int occsolve_find_level(const occsolve_bands* bands, double t, double electrons,
 int occsolve_electron_count(const occsolve_bands* bands, double t, double level, double* count) {
     const auto v = view_of(bands);
     if (!v || !count) return OCCSOLVE_STATUS_UNUSABLE;
-    *count = occsolve::electron_count(*v, level, t);
+    *count = occsolve::electron_count(*v, t, level);
     return OCCSOLVE_STATUS_CONVERGED;
 }
 
 int occsolve_find_bracket(const occsolve_bands* bands, double t, double* emin, double* emax) {
     const auto v = view_of(bands);
     occsolve::bracket b{};
-    if (!v || !emin || !emax || !occsolve::energy_bracket(*v, t, b)) return OCCSOLVE_STATUS_UNUSABLE;
+    if (!v || !emin || !emax || !occsolve::find_bracket(*v, t, b)) return OCCSOLVE_STATUS_UNUSABLE;
     *emin = b.lo;
     *emax = b.hi;
     return OCCSOLVE_STATUS_CONVERGED;
@@ -120,12 +104,19 @@ double occsolve_dfermi(double energy, double level, double temperature, int32_t 
     return occsolve::fermifunction::dfermi(energy, level, temperature, nspin);
 }
 
-void occsolve_getef(const double* emin, const double* emax, int* status) {
-    occsolve::ef::getef(emin, emax, status);  // throws nothing: short of memory it takes the plain path
+int occsolve_getef(const double* emin, const double* emax, int* status) {
+    int found = OCCSOLVE_STATUS_UNUSABLE;
+    occsolve::ef::getef(emin, emax, &found);  // throws nothing: short of memory it takes the plain path
+    if (status) *status = found;
+    return found;
+}
+
+int occsolve_getef_bracket(double* emin, double* emax) {
+    return emin && emax && occsolve::ef::getef_bracket(*emin, *emax) ? OCCSOLVE_STATUS_CONVERGED : OCCSOLVE_STATUS_UNUSABLE;
 }
 
 int occsolve_energy_bracket(double* emin, double* emax) {
-    return emin && emax && occsolve::ef::energy_bracket(*emin, *emax) ? 1 : 0;
+    return occsolve_getef_bracket(emin, emax) == OCCSOLVE_STATUS_CONVERGED ? 1 : 0;
 }
 
 }  // extern "C"

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -243,7 +244,23 @@ bool readable(band_view v) noexcept {
            v.kpoint_stride >= v.band_stride * v.nband;
 }
 
-double electron_count(band_view v, double level, double temperature) noexcept {
+bool view_of_array(std::int32_t nspin, std::int32_t nband, std::int32_t nk, const std::int64_t extent[3],
+                   const double* energy, const double* weight, band_view& out) noexcept {
+    band_view v{nspin, nband, nk, nullptr, 0, 0, weight};
+    if (nspin >= 1 && nband > 0 && nk > 0) {  // the energies are read
+        const std::int64_t s = extent[0], bands = extent[1], k = extent[2];
+        constexpr auto most = static_cast<std::int64_t>(PTRDIFF_MAX / sizeof(double));
+        if (s < nspin || bands < nband || k < nk || s > most / bands || s * bands > most / k) return false;
+        v.energy = energy;
+        v.band_stride = s;
+        v.kpoint_stride = s * bands;
+    }
+    if (!readable(v)) return false;
+    out = v;
+    return true;
+}
+
+double electron_count(band_view v, double temperature, double level) noexcept {
     return plain_count(v, kernel_for(v, temperature), level);
 }
 
@@ -326,7 +343,13 @@ search_result find_level(band_view v, double temperature, double electrons, brac
     return detail::find_level(v, temperature, electrons, b, {});
 }
 
-bool energy_bracket(band_view v, double temperature, bracket& out) noexcept {
+search_result find_level(band_view v, double temperature, double electrons) noexcept {
+    bracket b{params::default_emin, params::default_emax};
+    find_bracket(v, temperature, b);  // leaves the default where the data has no bracket
+    return detail::find_level(v, temperature, electrons, b, {});
+}
+
+bool find_bracket(band_view v, double temperature, bracket& out) noexcept {
     if (!readable(v) || v.nk == 0 || v.nband == 0 || !(temperature >= 0) || !std::isfinite(temperature))
         return false;
     double lowest = infinity, highest = -infinity;

@@ -6,7 +6,7 @@
 // (the s band and three copies shifted up by 4, 8 and 12 eV).  With 1.3 electrons per
 // cell the lowest band pair is partly filled and the level lies inside it, near 6 eV.
 // Then the same metal with every energy 12 eV lower: its level, near -6 eV, lies outside
-// the default bracket, and energy_bracket gives one that holds it.
+// the default bracket, and getef_bracket gives one that holds it.
 #include <occsolve/ef.hpp>
 #include <occsolve/fermifunction.hpp>
 #include <occsolve/params.hpp>
@@ -66,11 +66,11 @@ int main() {
     std::printf("%8.0f  %-14s  %12.8f  %d (stalled: the level lies below the default bracket)\n", v::t, "2 to 20",
                 v::efermi, status);
     double emin = 0, emax = 0;
-    if (occsolve::ef::energy_bracket(emin, emax)) {
+    if (occsolve::ef::getef_bracket(emin, emax)) {
         occsolve::ef::getef(&emin, &emax, &status);
         char bracket[32];
         std::snprintf(bracket, sizeof bracket, "%.2f to %.2f", emin, emax);
-        std::printf("%8.0f  %-14s  %12.8f  %d (the bracket from energy_bracket)\n", v::t, bracket, v::efermi, status);
+        std::printf("%8.0f  %-14s  %12.8f  %d (the bracket from getef_bracket)\n", v::t, bracket, v::efermi, status);
     }
 
     // The broadening weight at the level: electrons per eV per cell.

@@ -21,15 +21,15 @@ class Level(NamedTuple):
     @property
     def converged(self) -> bool: ...
 
-def find_level(energies: npt.ArrayLike, weights: Optional[npt.ArrayLike] = None, electrons: float = ...,
-               temperature: float = ..., bracket: Optional[Tuple[float, float]] = None) -> Level:
+def find_level(energies: npt.ArrayLike, weights: Optional[npt.ArrayLike] = None, *, temperature: float,
+               electrons: float, bracket: Optional[Tuple[float, float]] = None) -> Level:
     """The Fermi level (eV) holding `electrons` at `temperature` (K); energies (k, band, spin), (k, band) or
     bandcut's (spin, band, nkx, nky, nkz); weights None: uniform.  Raises ValueError."""
-def electron_count(energies: npt.ArrayLike, weights: Optional[npt.ArrayLike] = None, level: float = ...,
-                   temperature: float = ...) -> float:
-    """The electron count at `level` (eV) and `temperature` (K)."""
-def energy_bracket(energies: npt.ArrayLike, weights: Optional[npt.ArrayLike] = None,
-                   temperature: float = ...) -> Tuple[float, float]:
+def electron_count(energies: npt.ArrayLike, weights: Optional[npt.ArrayLike] = None, *, temperature: float,
+                   level: float) -> float:
+    """The electron count at `temperature` (K) and `level` (eV)."""
+def find_bracket(energies: npt.ArrayLike, weights: Optional[npt.ArrayLike] = None, *,
+                 temperature: float) -> Tuple[float, float]:
     """(lo, hi) in eV holding the level for every electron count; raises ValueError."""
 def fermi(energy: npt.ArrayLike, level: npt.ArrayLike, temperature: npt.ArrayLike,
           nspin: npt.ArrayLike) -> Union[float, npt.NDArray[np.float64]]:

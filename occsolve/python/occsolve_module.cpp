@@ -77,7 +77,7 @@ std::pair<double, double> bracket_of(occsolve::band_view v, double temperature) 
     bool found = false;
     {
         py::gil_scoped_release unlocked;
-        found = occsolve::energy_bracket(v, temperature, b);
+        found = occsolve::find_bracket(v, temperature, b);
     }
     if (!found)
         throw py::value_error("no bracket: there is no state, an energy is not finite, or the temperature is negative or "
@@ -85,7 +85,7 @@ std::pair<double, double> bracket_of(occsolve::band_view v, double temperature) 
     return {b.lo, b.hi};
 }
 
-py::object find_level(const doubles& energies, const py::object& weights, double electrons, double temperature,
+py::object find_level(const doubles& energies, const py::object& weights, double temperature, double electrons,
                       std::optional<std::pair<double, double>> bracket) {
     const auto arrays = arrays_of(energies, weights);
     const auto v = arrays.view;
@@ -102,10 +102,10 @@ py::object find_level(const doubles& energies, const py::object& weights, double
     return self.attr("Level")(r.level, self.attr("Status")(r.status));
 }
 
-double electron_count(const doubles& energies, const py::object& weights, double level, double temperature) {
+double electron_count(const doubles& energies, const py::object& weights, double temperature, double level) {
     const auto arrays = arrays_of(energies, weights);
     py::gil_scoped_release unlocked;
-    return occsolve::electron_count(arrays.view, level, temperature);
+    return occsolve::electron_count(arrays.view, temperature, level);
 }
 
 std::pair<double, double> bracket_of_arrays(const doubles& energies, const py::object& weights, double temperature) {
@@ -139,8 +139,9 @@ weights 1/k-points (electrons per cell).  The electron count at a level is the s
 of occupation times weight, bands summed first, then k-points, then spins, as the C and
 Fortran interfaces sum it: the same bits.  A C-contiguous float64 array is read where it
 lies; any other array (another dtype, a slice, Fortran order) is converted to one first,
-a copy.  The searches keep no state and release the interpreter's lock: threads may
-search at once.)";
+a copy.  As in C, C++ and Fortran, every call takes the temperature before the level or
+electron count (here by keyword).  The searches keep no state and release the
+interpreter's lock: threads may search at once.)";
 
     // The statuses as an IntEnum (equal to the C interface's numbers), and the search's
     // result: a (level, status) pair that also names its fields.
@@ -167,17 +168,19 @@ CONVERGED, STALLED, UNUSABLE = Status.CONVERGED, Status.STALLED, Status.UNUSABLE
     static_assert(occsolve::params::status_converged == 0 && occsolve::params::status_stalled == 1 &&
                   occsolve::params::status_unusable == 2);
 
-    m.def("find_level", &find_level, py::arg("energies"), py::arg("weights") = py::none(), py::arg("electrons"), py::arg("temperature"),
-          py::arg("bracket") = py::none(),
+    m.def("find_level", &find_level, py::arg("energies"), py::arg("weights") = py::none(), py::kw_only(),
+          py::arg("temperature"), py::arg("electrons"), py::arg("bracket") = py::none(),
           R"(The Fermi level (eV) at which the states hold `electrons` at `temperature` (K), by
-bisection of the bracket (lo, hi) in eV (default: energy_bracket's, which holds every
+bisection of the bracket (lo, hi) in eV (default: find_bracket's, which holds every
 count), and the status: CONVERGED (the level holds them within 1e-8), or STALLED (no
 level of the bracket does: it lies outside, or the count jumps past it between
 neighbouring levels, as at zero temperature; the level is the last one tried).  Raises
 ValueError for arrays of the wrong shape and for inputs the search cannot use.)");
-    m.def("electron_count", &electron_count, py::arg("energies"), py::arg("weights") = py::none(), py::arg("level"),
-          py::arg("temperature"), "The electron count at `level` (eV) and `temperature` (K): the sum find_level bisects on.");
-    m.def("energy_bracket", &bracket_of_arrays, py::arg("energies"), py::arg("weights") = py::none(), py::arg("temperature"),
+    m.def("electron_count", &electron_count, py::arg("energies"), py::arg("weights") = py::none(), py::kw_only(),
+          py::arg("temperature"), py::arg("level"),
+          "The electron count at `temperature` (K) and `level` (eV): the sum find_level bisects on.");
+    m.def("find_bracket", &bracket_of_arrays, py::arg("energies"), py::arg("weights") = py::none(), py::kw_only(),
+          py::arg("temperature"),
           R"((lo, hi) in eV: the lowest and highest energy widened by 41 kT and at least 1 meV, a
 bracket that holds the level for every electron count.  Raises ValueError when there is
 no state, an energy is not finite, or the temperature is negative or not finite.)");

@@ -58,7 +58,7 @@ int main() {
     }
     report(nullptr, nullptr);  // stalls at 2 eV
     double emin = 0, emax = 0;
-    const bool found = occsolve::ef::energy_bracket(emin, emax);
+    const bool found = occsolve::ef::getef_bracket(emin, emax);
     std::printf("%d %llu %llu\n", found ? 1 : 0, bits(emin), bits(emax));
     report(&emin, &emax);
 
@@ -85,10 +85,10 @@ int main() {
         }
         const occsolve::band_view v{nspin, nband, nk, e.data(), nspin, std::int64_t{nspin} * nband, w.data()};
         occsolve::bracket b{};
-        const bool found = occsolve::energy_bracket(v, temperatures[i], b);
+        const bool found = occsolve::find_bracket(v, temperatures[i], b);
         const auto r = occsolve::find_level(v, temperatures[i], 0.75 * nband * weights, b);
         std::printf("%d %d %d %llu %llu %llu %llu\n", i, found ? 0 : 2, r.status, bits(b.lo), bits(b.hi), bits(r.level),
-                    bits(occsolve::electron_count(v, r.level, temperatures[i])));
+                    bits(occsolve::electron_count(v, temperatures[i], r.level)));
     }
     std::printf("threads agree\n");
 }

@@ -179,20 +179,32 @@ TEST(c_interface, stateless_calls_read_only_what_is_described) {
     }
     double level = big, lo = 0, hi = 0, count = 0;
     EXPECT_EQ(occsolve_find_level(nullptr, 300, 3, nullptr, nullptr, &level), OCCSOLVE_STATUS_UNUSABLE);
+    // Readable arrays, but electrons or a bracket end the search cannot use: *level as it was.
+    const double nan = std::nan(""), inf = HUGE_VAL, two = 2;
+    for (const auto& [electrons, end] : {std::pair{nan, two}, std::pair{inf, two}, std::pair{3.0, nan}}) {
+        lo = end;
+        EXPECT_EQ(occsolve_find_level(&good, 300, electrons, &lo, &two, &level), OCCSOLVE_STATUS_UNUSABLE) << electrons;
+        EXPECT_EQ(level, big) << electrons;
+    }
     EXPECT_EQ(occsolve_electron_count(&good, 300, 0, nullptr), OCCSOLVE_STATUS_UNUSABLE);
     EXPECT_EQ(occsolve_find_bracket(&good, 300, &lo, nullptr), OCCSOLVE_STATUS_UNUSABLE);
     // The described arrays: the core's answers, bit for bit, and the same through the
     // shared state holding the same numbers.
     const occsolve::band_view v{2, 3, 2, e.data(), 2, 8, w.data()};
     occsolve::bracket b{};
-    ASSERT_TRUE(occsolve::energy_bracket(v, 300, b));
+    ASSERT_TRUE(occsolve::find_bracket(v, 300, b));
     ASSERT_EQ(occsolve_find_bracket(&good, 300, &lo, &hi), OCCSOLVE_STATUS_CONVERGED);
     EXPECT_EQ(std::bit_cast<std::uint64_t>(lo), std::bit_cast<std::uint64_t>(b.lo));
     EXPECT_EQ(std::bit_cast<std::uint64_t>(hi), std::bit_cast<std::uint64_t>(b.hi));
     ASSERT_EQ(occsolve_find_level(&good, 300, 3, &lo, &hi, &level), OCCSOLVE_STATUS_CONVERGED);
     EXPECT_EQ(std::bit_cast<std::uint64_t>(level), std::bit_cast<std::uint64_t>(occsolve::find_level(v, 300, 3, b).level));
+    // No bracket given: the data's own, in C and C++ alike (not the shared state's 2 to 20 eV).
+    double by_default = big;
+    ASSERT_EQ(occsolve_find_level(&good, 300, 3, nullptr, &hi, &by_default), OCCSOLVE_STATUS_CONVERGED);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(by_default), std::bit_cast<std::uint64_t>(level));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(occsolve::find_level(v, 300, 3).level), std::bit_cast<std::uint64_t>(level));
     ASSERT_EQ(occsolve_electron_count(&good, 300, level, &count), OCCSOLVE_STATUS_CONVERGED);
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(count), std::bit_cast<std::uint64_t>(occsolve::electron_count(v, level, 300)));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(count), std::bit_cast<std::uint64_t>(occsolve::electron_count(v, 300, level)));
     v::nspin = 2;
     v::nband = 3;
     v::nk = 2;
@@ -233,7 +245,7 @@ void random_state(std::mt19937_64& rng, int nspin, int nk, int nband, double t, 
     v::totale = full * nspin * weights * nband * (0.3 + 0.4 * unit(rng));
 }
 
-// Through the shared state, inside the bracket energy_bracket gives: converged, with the
+// Through the shared state, inside the bracket getef_bracket gives: converged, with the
 // plain sweep's bits and counters.
 TEST(getef, agrees_bit_for_bit_with_the_plain_sweep) {
     std::mt19937_64 rng(2026);
@@ -251,7 +263,7 @@ TEST(getef, agrees_bit_for_bit_with_the_plain_sweep) {
         for (int repeat = 0; repeat < 3; ++repeat) {
             random_state(rng, s.nspin, s.nk, s.nband, s.t, s.sorted, s.pad);
             double lo = 0, hi = 0;
-            ASSERT_TRUE(occsolve::ef::energy_bracket(lo, hi));
+            ASSERT_TRUE(occsolve::ef::getef_bracket(lo, hi));
             const auto expected = plain::search(lo, hi, 5000);
             int status = -1;
             getef(&lo, &hi, &status);
@@ -295,10 +307,10 @@ TEST(getef, hostile_states_return) {
     }
 }
 
-TEST(getef, energy_bracket_through_the_shared_state) {
+TEST(getef, getef_bracket_through_the_shared_state) {
     one_kpoint({-9.5, -7.25, -3.0}, 3, 300);
     double lo = 0, hi = 0;
-    ASSERT_TRUE(occsolve::ef::energy_bracket(lo, hi));
+    ASSERT_TRUE(occsolve::ef::getef_bracket(lo, hi));
     EXPECT_LT(lo, -9.5 - 41 * params::kB * 300 + 1e-12);
     EXPECT_GT(hi, -3.0 + 41 * params::kB * 300 - 1e-12);
     int status = -1;
@@ -307,18 +319,31 @@ TEST(getef, energy_bracket_through_the_shared_state) {
     getef(&lo, &hi, &status);
     EXPECT_EQ(status, params::status_converged);
     EXPECT_NEAR(v::efermi, -7.25, 1e-6);  // the second band half full
+    // Through C: a status returned (and stored where asked), the former names alike.
+    double clo = 0, chi = 0, alo = 0, ahi = 0;
+    ASSERT_EQ(occsolve_getef_bracket(&clo, &chi), OCCSOLVE_STATUS_CONVERGED);
+    ASSERT_EQ(occsolve_energy_bracket(&alo, &ahi), 1);
+    ASSERT_TRUE(occsolve::ef::energy_bracket(lo, hi));
+    EXPECT_EQ(std::make_pair(clo, chi), std::make_pair(lo, hi));
+    EXPECT_EQ(std::make_pair(alo, ahi), std::make_pair(lo, hi));
+    EXPECT_EQ(occsolve_getef(nullptr, nullptr, nullptr), OCCSOLVE_STATUS_STALLED);
+    status = -1;
+    EXPECT_EQ(occsolve_getef(&lo, &hi, &status), OCCSOLVE_STATUS_CONVERGED);
+    EXPECT_EQ(status, OCCSOLVE_STATUS_CONVERGED);
     // An unusable state, or none: false, the arguments untouched; likewise through C.
     for (auto spoil : {+[] { v::kwpt.deallocate(); }, +[] { v::nk = 0; }, +[] { v::t = -1; },
                        +[] { v::bandenergy(1, 2, 1) = std::nan(""); }}) {
         one_kpoint({-9.5, -7.25, -3.0}, 3, 300);
         spoil();
         double a = 1, b = 2;
-        EXPECT_FALSE(occsolve::ef::energy_bracket(a, b));
+        EXPECT_FALSE(occsolve::ef::getef_bracket(a, b));
+        EXPECT_EQ(occsolve_getef_bracket(&a, &b), OCCSOLVE_STATUS_UNUSABLE);
         EXPECT_EQ(occsolve_energy_bracket(&a, &b), 0);
         EXPECT_EQ(a, 1);
         EXPECT_EQ(b, 2);
     }
     EXPECT_EQ(occsolve_energy_bracket(nullptr, &hi), 0);
+    EXPECT_EQ(occsolve_getef_bracket(&lo, nullptr), OCCSOLVE_STATUS_UNUSABLE);
 }
 
 // Energies a hair from +-40 kT of the levels the search tries (dyadic midpoints of the

@@ -4,6 +4,7 @@ import pathlib
 import shutil
 import stat
 import subprocess
+import sys
 import xml.etree.ElementTree
 
 import numpy as np
@@ -47,7 +48,9 @@ def bandgrid_values(text):
 
 
 # Placement, a spin-polarised listing, unfolding with spin components swapped, listing order.
+# The hexagonal one's reciprocal vectors are no symmetric matrix: rows are B1, B2, B3.
 CASES = [("grid_first_index_fastest", (2, 3, 2), 0.0, "placed"),
+         ("hex_table", (6, 6, 4), 3.0, "unfolded"),
          ("spin_polarised", (1, 1, 2), 3.0, "placed"),
          ("altermagnet_table", (4, 4, 4), 3.0, "unfolded"),
          ("irreducible_wedge", (2, 3, 2), 0.0, "listing order")]
@@ -149,8 +152,10 @@ def test_files_that_cannot_be_read_or_written_raise_oserror(tmp_path):
     cut = bandcut.read(os.path.join(GOLDEN, "single_point", "OUTCAR"), mesh=(1, 1, 1), ef=10.0)
     with pytest.raises(OSError):
         cut.write_bandgrid(str(tmp_path / "no such folder" / "FS.bsxf"))
-    with pytest.raises(ValueError, match="no band 7 of spin component 0"):
-        cut.write_bandgrid(str(tmp_path / "FS.bsxf"), bands=[(0, 7)])
+    # Bands counting from 0 below NBANDS (3 here), spin components below the listing's (1).
+    for spin, band in ((0, 3), (0, 7), (1, 0), (-1, 0), (0, -1)):
+        with pytest.raises(ValueError, match=f"no band {band} of spin component {spin}"):
+            cut.write_bandgrid(str(tmp_path / "FS.bsxf"), bands=[(0, 0), (spin, band)])
     with pytest.raises(TypeError):
         bandcut.read(os.path.join(GOLDEN, "single_point", "OUTCAR"))  # no mesh
     with pytest.raises(TypeError):
@@ -171,6 +176,50 @@ def test_files_that_cannot_be_read_or_written_raise_oserror(tmp_path):
     assert (tmp_path / "FSnul").read_text() == "kept"
     os.remove(tmp_path / "FSnul")
     assert os.listdir(tmp_path) == []  # no temporary file left behind
+
+
+# The interpreter keeps its own signal handlers while a file is written: a SIGTERM that
+# arrives meanwhile runs the script's handler once the call returns, and the file is whole.
+def test_writing_keeps_the_interpreters_signal_handlers(tmp_path):
+    script = f"""
+import os, signal, sys, threading
+sys.path[:0] = {sys.path!r}
+import bandcut
+got = []
+signal.signal(signal.SIGTERM, lambda *a: got.append("handled"))
+cut = bandcut.read({os.path.join(GOLDEN, "single_point", "OUTCAR")!r}, mesh=(1, 1, 1), ef=10.0)
+threading.Timer(0.001, lambda: os.kill(os.getpid(), signal.SIGTERM)).start()
+for i in range(3000):
+    cut.write_bandgrid({str(tmp_path / "FS.bsxf")!r})
+    if got:
+        break
+print(got[0] if got else "no signal", i)
+"""
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.startswith("handled")
+    assert sorted(os.listdir(tmp_path)) == ["FS.bsxf"]
+
+
+# Reading a listing from a pipe that another thread of the script fills: the reader lets
+# the interpreter run (holding its lock, it would wait for the writer for ever).
+def test_reading_lets_other_threads_run(tmp_path):
+    script = f"""
+import os, sys, threading
+sys.path[:0] = {sys.path!r}
+import bandcut
+fifo = {str(tmp_path / "OUTCAR")!r}
+os.mkfifo(fifo)
+text = open({os.path.join(GOLDEN, "single_point", "OUTCAR")!r}, "rb").read()
+def fill():
+    with open(fifo, "wb") as f:
+        f.write(text)
+threading.Thread(target=fill).start()
+print(bandcut.read(fifo, mesh=(1, 1, 1), ef=10.0).route)
+"""
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=30)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == "placed"
 
 
 def test_the_energies_cannot_be_changed_from_outside(tmp_path):

@@ -2,6 +2,7 @@
 bit; arrays of every shape and layout; several threads at once."""
 import ctypes
 import threading
+import time
 import tracemalloc
 
 import numpy as np
@@ -31,16 +32,17 @@ def c(c_library):
     return lib
 
 
-def c_search(lib, e, w, electrons, t):
-    """The C interface's bracket and level for e (k-points, bands, spins) and weights w."""
+def c_search(lib, e, w, electrons, t, bracket=True):
+    """The C interface's bracket and level for e (k-points, bands, spins) and weights w;
+    without `bracket`, the level of the C call given none (the data's own)."""
     nk, nband, nspin = e.shape
     pointer = ctypes.POINTER(ctypes.c_double)
     bands = Bands(nspin, nband, nk, (ctypes.c_int64 * 3)(nspin, nband, nk), e.ctypes.data_as(pointer),
                   w.ctypes.data_as(pointer))
     lo, hi, level = ctypes.c_double(), ctypes.c_double(), ctypes.c_double()
     assert lib.occsolve_find_bracket(ctypes.byref(bands), t, ctypes.byref(lo), ctypes.byref(hi)) == occsolve.CONVERGED
-    status = lib.occsolve_find_level(ctypes.byref(bands), t, electrons, ctypes.byref(lo), ctypes.byref(hi),
-                                     ctypes.byref(level))
+    ends = (ctypes.byref(lo), ctypes.byref(hi)) if bracket else (None, None)
+    status = lib.occsolve_find_level(ctypes.byref(bands), t, electrons, *ends, ctypes.byref(level))
     return level.value, status
 
 
@@ -58,11 +60,13 @@ SHAPES = [(40, 60, 2, 300.0), (200, 30, 1, 3000.0), (7, 9, 1, 1e5), (64, 64, 1, 
 def test_levels_are_the_c_interfaces_bit_for_bit(c, nk, nband, nspin, t):
     e, w = structure(nk * nband, nk, nband, nspin)
     electrons = 0.4 * nband * (2.0 / nspin) * nspin
-    level, status = occsolve.find_level(e, w, electrons, t)
+    level, status = occsolve.find_level(e, w, temperature=t, electrons=electrons)
     assert (level, status) == c_search(c, e, w, electrons, t)
     assert np.float64(level).tobytes() == np.float64(c_search(c, e, w, electrons, t)[0]).tobytes()
+    # No bracket given: the data's own in C as in Python, not 2 to 20 eV.
+    assert np.float64(level).tobytes() == np.float64(c_search(c, e, w, electrons, t, bracket=False)[0]).tobytes()
     assert status == occsolve.CONVERGED
-    assert abs(occsolve.electron_count(e, w, level, t) - electrons) < 1e-8
+    assert abs(occsolve.electron_count(e, w, temperature=t, level=level) - electrons) < 1e-8
 
 
 def test_the_occupation_functions_are_the_c_interfaces(c):
@@ -84,54 +88,88 @@ def test_the_occupation_functions_are_the_c_interfaces(c):
 # bits) or refused with a message that says what is wanted.
 def test_arrays_are_converted_or_refused():
     e, w = structure(1, 30, 12, 2)
-    expected = occsolve.find_level(e, w, 10.0, 300.0)
+    expected = occsolve.find_level(e, w, temperature=300.0, electrons=10.0)
     fortran = np.asfortranarray(e)
     sliced = np.zeros((30, 12, 4))[:, :, ::2]
     sliced[...] = e
     as_float32 = e.astype(np.float32)
     for converted in (fortran, sliced, e.tolist()):
-        assert occsolve.find_level(converted, w, 10.0, 300.0) == expected
-    assert occsolve.find_level(as_float32, w, 10.0, 300.0) == occsolve.find_level(as_float32.astype(np.float64), w,
-                                                                                   10.0, 300.0)
+        assert occsolve.find_level(converted, w, temperature=300.0, electrons=10.0) == expected
+    assert occsolve.find_level(as_float32, w, temperature=300.0, electrons=10.0) == occsolve.find_level(as_float32.astype(np.float64), w, temperature=300.0, electrons=10.0)
     one_spin = e[:, :, 0].copy()
-    assert occsolve.find_level(one_spin, w, 10.0, 300.0) == occsolve.find_level(one_spin[:, :, None], w, 10.0, 300.0)
+    assert occsolve.find_level(one_spin, w, temperature=300.0, electrons=10.0) == occsolve.find_level(one_spin[:, :, None], w, temperature=300.0, electrons=10.0)
     refused = [(e[:, 0, 0], w, "shape \\(k-points, bands, spins\\)"), (e[..., None], w, "shape"),
                (e, w[:-1], "one entry per k-point \\(30\\)"), (e, w[:, None], "one entry per k-point")]
     for energies, weights, words in refused:
         with pytest.raises(ValueError, match=words):
-            occsolve.find_level(energies, weights, 10.0, 300.0)
+            occsolve.find_level(energies, weights, temperature=300.0, electrons=10.0)
     with pytest.raises(ValueError, match="cannot use"):
-        occsolve.find_level(e, w, float("nan"), 300.0)
+        occsolve.find_level(e, w, temperature=300.0, electrons=float("nan"))
     with pytest.raises(ValueError, match="no bracket"):
-        occsolve.energy_bracket(e, w, -1.0)
-    level, status = occsolve.find_level(e, w, 10.0, 300.0, bracket=(20.0, 30.0))  # the level lies below it
+        occsolve.find_bracket(e, w, temperature=-1.0)
+    level, status = occsolve.find_level(e, w, temperature=300.0, electrons=10.0, bracket=(20.0, 30.0))  # the level lies below it
     assert status == occsolve.STALLED
 
 
 def test_a_c_contiguous_float64_array_is_not_copied():
     e, w = structure(2, 2000, 200, 2)  # 6.4 MB
     tracemalloc.start()
-    occsolve.find_level(e, w, 100.0, 300.0)
-    occsolve.electron_count(e, w, 1.0, 300.0)
+    occsolve.find_level(e, w, temperature=300.0, electrons=100.0)
+    occsolve.electron_count(e, w, temperature=300.0, level=1.0)
     _, peak = tracemalloc.get_traced_memory()
     tracemalloc.stop()
     assert peak < e.nbytes / 10
     tracemalloc.start()
-    occsolve.electron_count(np.asfortranarray(e), w, 1.0, 300.0)  # the conversion is seen
+    occsolve.electron_count(np.asfortranarray(e), w, temperature=300.0, level=1.0)  # the conversion is seen
     _, peak = tracemalloc.get_traced_memory()
     tracemalloc.stop()
     assert peak >= e.nbytes
 
 
+# The temperature and the level (or electrons) by keyword only: a call in the order of an
+# earlier release fails loudly rather than swapping them.
+def test_the_temperature_and_level_are_keywords():
+    e, w = structure(1, 4, 3, 1)
+    for call in (lambda: occsolve.find_level(e, w, 300.0, 2.0), lambda: occsolve.electron_count(e, w, 300.0, 1.0),
+                 lambda: occsolve.find_bracket(e, w, 300.0)):
+        with pytest.raises(TypeError):
+            call()
+
+
+# A count over some ten million states: another Python thread runs meanwhile, as much as
+# while the interpreter's lock is free (held, it would not run at all).
+def test_a_count_lets_other_threads_run():
+    e, w = structure(8, 50000, 100, 2)
+    ticks, stop = [0], [False]
+
+    def spin():
+        while not stop[0]:
+            ticks[0] += 1
+
+    spinner = threading.Thread(target=spin)
+    spinner.start()
+    time.sleep(0.05)
+    before, start = ticks[0], time.perf_counter()
+    time.sleep(0.05)
+    rate = (ticks[0] - before) / (time.perf_counter() - start)
+    before, start = ticks[0], time.perf_counter()
+    occsolve.electron_count(e, w, temperature=1e5, level=1.0)
+    during, took = ticks[0] - before, time.perf_counter() - start
+    stop[0] = True
+    spinner.join()
+    assert took > 0.02, "the count is too short to tell"
+    assert during > rate * took / 10
+
+
 def test_two_threads_at_once_get_their_single_threaded_answers():
     problems = [structure(seed, 400, 80, 2) for seed in (3, 4)]
-    alone = [occsolve.find_level(e, w, 60.0, 500.0) for e, w in problems]
+    alone = [occsolve.find_level(e, w, temperature=500.0, electrons=60.0) for e, w in problems]
     got = [[None] * 5 for _ in problems]
 
     def search(i):
         e, w = problems[i]
         for r in range(5):
-            got[i][r] = occsolve.find_level(e, w, 60.0, 500.0)
+            got[i][r] = occsolve.find_level(e, w, temperature=500.0, electrons=60.0)
 
     threads = [threading.Thread(target=search, args=(i,)) for i in range(2)]
     for t in threads:
@@ -152,13 +190,13 @@ def test_the_grid_layout_and_uniform_weights_are_the_arrays_layout():
         weights = np.full(states.shape[0], 1.0 / states.shape[0])
         electrons = 3.0 * (2.0 / spins) * spins / 2
         got = occsolve.find_level(grid, electrons=electrons, temperature=500.0)
-        assert got == occsolve.find_level(states, weights, electrons, 500.0)
-        assert np.float64(got.level).tobytes() == np.float64(occsolve.find_level(states, weights, electrons, 500.0)[0]).tobytes()
+        assert got == occsolve.find_level(states, weights, temperature=500.0, electrons=electrons)
+        assert np.float64(got.level).tobytes() == np.float64(occsolve.find_level(states, weights, temperature=500.0, electrons=electrons)[0]).tobytes()
         level, status = got
         assert (level, status) == (got.level, got.status) and got.converged and status == occsolve.Status.CONVERGED
         assert isinstance(got.status, occsolve.Status)
-        assert occsolve.electron_count(grid, None, level, 500.0) == occsolve.electron_count(states, weights, level, 500.0)
-        assert occsolve.energy_bracket(grid, temperature=500.0) == occsolve.energy_bracket(states, weights, 500.0)
+        assert occsolve.electron_count(grid, None, temperature=500.0, level=level) == occsolve.electron_count(states, weights, temperature=500.0, level=level)
+        assert occsolve.find_bracket(grid, temperature=500.0) == occsolve.find_bracket(states, weights, temperature=500.0)
     stalled = occsolve.find_level(grid, electrons=3.0, temperature=500.0, bracket=(20.0, 30.0))
     assert stalled.status == occsolve.STALLED and not stalled.converged
     with pytest.raises(ValueError, match="nkx, nky, nkz"):

@@ -47,9 +47,17 @@ struct band_view {
 // strides the counts need are there.
 bool readable(band_view v) noexcept;
 
-// The electron count at `level` and `temperature`, in the documented order above.  The
+// The view of an array of extents (S, B, K) stored as Fortran stores e(S, B, K), holding
+// the leading nspin x nband x nk block, and the nk weights: false when the counts exceed
+// the extents, the array would not fit in memory, or the view would not be readable.
+bool view_of_array(std::int32_t nspin, std::int32_t nband, std::int32_t nk, const std::int64_t extent[3],
+                   const double* energy, const double* weight, band_view& out) noexcept;
+
+// Every call below takes the temperature before the level or electron count it concerns.
+
+// The electron count at `temperature` and `level`, in the documented order above.  The
 // view must be readable.
-double electron_count(band_view v, double level, double temperature) noexcept;
+double electron_count(band_view v, double temperature, double level) noexcept;
 
 // The ends of a search bracket, in eV.
 struct bracket {
@@ -79,12 +87,17 @@ struct search_result {
 // bracket of doubles.
 search_result find_level(band_view v, double temperature, double electrons, bracket b) noexcept;
 
+// The same in the data's own bracket, find_bracket's, which holds every count; where the
+// data has none (no state, an energy or the temperature not finite), in the shared
+// state's default bracket, params::default_emin to default_emax.
+search_result find_level(band_view v, double temperature, double electrons) noexcept;
+
 // A bracket that holds every level the count can need: the lowest and highest energy
 // of the view, widened on each side by 41 kT and at least 1 meV, so that at its ends
 // every state is exactly empty or exactly full, and every electron count from 0 to a
 // full set of states is reached inside.  False (and `out` untouched) when the view is
 // not readable, has no state, holds an energy that is not finite, or the temperature is
 // not finite or negative.
-bool energy_bracket(band_view v, double temperature, bracket& out) noexcept;
+bool find_bracket(band_view v, double temperature, bracket& out) noexcept;
 
 }  // namespace occsolve

@@ -1,5 +1,7 @@
 // The Fermi level of the shared band structure (occsolve/variable.hpp).  A thin layer
-// over occsolve/core.hpp's find_level and energy_bracket.
+// over occsolve/core.hpp's find_level and find_bracket.  The calls on the shared state are
+// named getef...; the stateless ones of core.hpp find_... and electron_count, in every
+// language.
 //
 // Threads: the shared state is one per process.  getef reads it and writes efermi and the
 // counters, so only one thread at a time may call it or touch the state.  A host that
@@ -38,7 +40,10 @@ void getef(const double* emin = nullptr, const double* emax = nullptr, int* stat
 // when the state cannot be read, has no state (nk = 0 or nband = 0), holds an energy that
 // is not finite, or t is negative or not finite.
 //     double lo, hi;
-//     if (occsolve::ef::energy_bracket(lo, hi)) occsolve::ef::getef(&lo, &hi, &status);
+//     if (occsolve::ef::getef_bracket(lo, hi)) occsolve::ef::getef(&lo, &hi, &status);
+bool getef_bracket(double& emin, double& emax);
+
+// The former name of getef_bracket, kept for hosts written against it.
 bool energy_bracket(double& emin, double& emax);
 
 }  // namespace occsolve::ef

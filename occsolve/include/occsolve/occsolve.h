@@ -7,7 +7,13 @@
  * array e(S, B, K) is passed as it is.  The counts nspin <= S, nband <= B, nk <= K say
  * which leading block is read.
  *
- * Two interfaces, with the same results and the same statuses:
+ * One convention throughout: every call that can fail returns an OCCSOLVE_STATUS_ value
+ * (0, CONVERGED, when it did what it says), and takes the temperature before the level or
+ * the electron count it concerns.
+ *
+ * Two interfaces, with the same results and the same statuses, told apart by name: the
+ * stateless calls are occsolve_find_... and occsolve_electron_count, the calls on the
+ * shared state occsolve_getef....
  *
  * - Stateless (occsolve_find_level, occsolve_electron_count, occsolve_find_bracket):
  *   the band structure is the caller's own arrays, described by an occsolve_bands.
@@ -15,7 +21,8 @@
  *   threads may call them at once, on different band structures or on the same one,
  *   as long as nobody writes its arrays meanwhile.
  *
- * - Shared state (occsolve_set_..., occsolve_allocate_..., occsolve_getef): the same
+ * - Shared state (occsolve_set_..., occsolve_allocate_..., occsolve_getef,
+ *   occsolve_getef_bracket): the same
  *   process-wide state as the C++ modules (occsolve/variable.hpp), reached through
  *   functions; nothing is copied.  Order of use: set nspin, nk, nband, t, totale;
  *   allocate bandenergy with extents (nspin, nband, nk) and kwpt with nk entries and fill
@@ -53,8 +60,9 @@ typedef struct occsolve_bands {
 } occsolve_bands;
 
 /* The Fermi level of `bands` at temperature t holding `electrons`, searched as
- * occsolve_getef searches it (the bracket [*emin, *emax] when both are given, else 2 to
- * 20 eV).  Returns an OCCSOLVE_STATUS_ value; unless UNUSABLE, *level (if not NULL)
+ * occsolve_getef searches it, in the bracket [*emin, *emax] when both are given, else in
+ * the data's own (occsolve_find_bracket's, which holds every count; 2 to 20 eV where the
+ * data has none: no state, an energy or t not finite).  Returns an OCCSOLVE_STATUS_ value; unless UNUSABLE, *level (if not NULL)
  * receives the level tried last, the Fermi level when CONVERGED.  UNUSABLE: bands is
  * NULL or cannot be read (a count below 0, nspin < 1, an extent smaller than its count,
  * a pointer missing that the counts need), electrons is not finite, or a bracket end
@@ -117,18 +125,25 @@ double occsolve_dfermi(double energy, double level, double temperature, int32_t 
 
 /* Finds the level in [*emin, *emax] eV (both NULL, or only one given: 2 to 20 eV) at
  * which the weighted occupation of all states equals totale within 1e-8, and leaves it
- * in efermi.  *status, if status is not NULL, receives an OCCSOLVE_STATUS_ value:
- * UNUSABLE (nothing changed) also for a totale that is not finite or a bracket end that
- * is not a number; STALLED when no level of the bracket holds totale, and with no state
- * at all.  Always returns. */
-void occsolve_getef(const double* emin, const double* emax, int* status);
+ * in efermi.  Returns an OCCSOLVE_STATUS_ value, also stored in *status when status is
+ * not NULL (hosts written before it returned one pass it there): UNUSABLE (nothing
+ * changed) also for a totale that is not finite or a bracket end that is not a number;
+ * STALLED when no level of the bracket holds totale, and with no state at all.  Always
+ * returns. */
+int occsolve_getef(const double* emin, const double* emax, int* status);
 
 /* Sets *emin and *emax to a bracket that holds the level whatever totale is: the lowest
- * and highest band energy widened by 41 kT and at least 1 meV.  Returns 1, or 0 leaving
- * them untouched when the state cannot be read, has no state, holds an energy that is
- * not finite, or t is negative or not finite (or a pointer is NULL).
+ * and highest band energy widened by 41 kT and at least 1 meV.  Returns
+ * OCCSOLVE_STATUS_CONVERGED (0), or UNUSABLE leaving them untouched when the state
+ * cannot be read, has no state, holds an energy that is not finite, or t is negative or
+ * not finite (or a pointer is NULL).
  *     double lo, hi;
- *     if (occsolve_energy_bracket(&lo, &hi)) occsolve_getef(&lo, &hi, &status);  */
+ *     if (occsolve_getef_bracket(&lo, &hi) == OCCSOLVE_STATUS_CONVERGED)
+ *         status = occsolve_getef(&lo, &hi, NULL);  */
+int occsolve_getef_bracket(double* emin, double* emax);
+
+/* The former name of occsolve_getef_bracket, with its former convention, kept for hosts
+ * that link against it: returns 1 when the bracket was set, 0 otherwise. */
 int occsolve_energy_bracket(double* emin, double* emax);
 
 #ifdef __cplusplus

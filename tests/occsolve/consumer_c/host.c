@@ -114,7 +114,8 @@ int main(void) {
             for (s = 0; s < 2; ++s) e[s + 2 * (b + 3 * k)] = -9.0 + 2.0 * b + s + 0.5 * k;
     }
     report(NULL, NULL); /* stalls at 2 eV */
-    found = occsolve_energy_bracket(&emin, &emax);
+    found = occsolve_energy_bracket(&emin, &emax); /* the former name: 1 when set */
+    found = found && occsolve_getef_bracket(&emin, &emax) == OCCSOLVE_STATUS_CONVERGED;
     printf("%d %" PRIu64 " %" PRIu64 "\n", found, bits(emin), bits(emax));
     report(&emin, &emax);
 
@@ -144,5 +145,15 @@ int main(void) {
         free((void*)problems[i].bands.energy);
         free((void*)problems[i].bands.weight);
     }
-    return disagree != 0;
+    if (disagree) return 1;
+
+    /* No bracket given: the data's own, which holds a level below 2 eV (the shared
+     * state's default bracket does not). */
+    {
+        const double ee[2] = {-3.0, -1.0}, ww[1] = {1.0};
+        const occsolve_bands one = {1, 2, 1, {1, 2, 1}, ee, ww};
+        double level = 0;
+        if (occsolve_find_level(&one, 300, 2.0, NULL, NULL, &level) != OCCSOLVE_STATUS_CONVERGED || level != -2.0) return 3;
+    }
+    return 0;
 }

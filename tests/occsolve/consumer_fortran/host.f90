@@ -39,7 +39,9 @@ program host
     call report()
     emin = 0
     emax = 0
-    found = energy_bracket(emin, emax)
+    found = energy_bracket(emin, emax)  ! the former name: true when set
+    call getef_bracket(emin, emax, status)
+    found = found .and. status == status_converged
     print '(i0, 1x, a, 1x, a)', merge(1, 0, found), trim(unsigned(emin)), trim(unsigned(emax))
     call getef(emin=emin, emax=emax, status=status)
     call report()
@@ -69,8 +71,29 @@ program host
         print '(a)', 'threads disagree'
         error stop 1
     end if
+    call edge_cases()
 
 contains
+
+    ! Weights fewer than the k-points: unusable, the level as it was.  No bracket, or only
+    ! one end given: the data's own bracket, which holds a level below 2 eV.
+    subroutine edge_cases()
+        real(c_double) :: e(1, 2, 3), short(2), w(3), level, by_default, one_end, lo, hi
+        integer :: st
+        e = reshape([-1d0, 1d0, -0.5d0, 1.5d0, -0.8d0, 0.7d0], [1, 2, 3])
+        short = 0.5d0
+        w = 1d0 / 3
+        level = 42d0
+        call find_level(e, short, 300d0, 2d0, level, st)
+        if (st /= status_unusable .or. level /= 42d0) error stop 3
+        call find_level(e, w, 300d0, 2d0, by_default, st)
+        if (st /= status_converged) error stop 4
+        call find_level(e, w, 300d0, 2d0, one_end, st, emin=-30d0)
+        if (st /= status_converged .or. one_end /= by_default) error stop 5
+        call find_bracket(e, w, 300d0, lo, hi, st)
+        call find_level(e, w, 300d0, 2d0, level, st, emin=lo, emax=hi)
+        if (level /= by_default) error stop 6
+    end subroutine
 
     ! Band structure i of six, in arrays of our own (see consumer_reference.cpp): its
     ! bracket, level and the count there (r), and the statuses of the bracket and the search.
