@@ -22,15 +22,7 @@
 
 namespace bandcut {
 
-struct message {
-    // echo and refusal go to standard output, note and warning to standard error.
-    enum class kind { echo, note, warning, refusal };
-    kind what;
-    std::string text;  // the line as printed, without its newline
-    long line = 0;     // a refusal about a line of the listing: that line (counting from 1)
-};
-
-using account = std::vector<message>;
+// message and account: the public header's.
 
 // The echo of what the listing gave, as far as the reading got: the dimension line
 // ("str=..."), the counts, the lattice vectors, Ef (the one the run uses), and for a

@@ -360,7 +360,7 @@ std::vector<polyline> trace_contours(const plane_grid& grid, const plane_lattice
     return out;
 }
 
-std::string contours_fault(const cut_result& r, std::int32_t plane) {
+std::string contours_fault(const cut_state& r, std::int32_t plane) {
     if (!r.ok) return "no grid was made";
     if (r.how == grid_map::route::listing_order)
         return "the k-points were taken in listing order, not placed on the grid: where each lies is not known, so there "
@@ -371,7 +371,7 @@ std::string contours_fault(const cut_result& r, std::int32_t plane) {
     return {};
 }
 
-contour_set contours_of(const cut_result& r, float ef, std::int32_t plane) {
+contour_set contours_of(const cut_state& r, float ef, std::int32_t plane) {
     contour_set c;
     c.ef = ef;
     c.plane = plane;

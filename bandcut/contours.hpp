@@ -25,7 +25,7 @@
 // point = first) and ones that end on the zone's boundary.
 #pragma once
 
-#include "cut.hpp"
+#include "cut_state.hpp"
 
 #include <array>
 #include <cstdint>
@@ -84,10 +84,10 @@ struct contour_set {
 
 // Why the grid of `r` has no plane `plane` to draw (empty: it has): a mesh in listing
 // order, whose points lie nowhere known, or a plane index outside 0..N3-1.
-std::string contours_fault(const cut_result& r, std::int32_t plane);
+std::string contours_fault(const cut_state& r, std::int32_t plane);
 
 // The contours at `ef` of the bands that cross it (band selection's rule) in plane
 // `plane` of a grid contours_fault accepts.
-contour_set contours_of(const cut_result& r, float ef, std::int32_t plane);
+contour_set contours_of(const cut_state& r, float ef, std::int32_t plane);
 
 }  // namespace bandcut

@@ -1,4 +1,4 @@
-#include "cut.hpp"
+#include "cut_state.hpp"
 
 #include "frmsf.hpp"
 #include "selection.hpp"
@@ -7,20 +7,20 @@
 
 namespace bandcut {
 
-float cut_result::energy(int s, std::int32_t b, std::int64_t n) const {
+float cut_state::energy(int s, std::int32_t b, std::int64_t n) const {
     const grid_entry e = kpoint_at.empty() ? grid_entry{static_cast<std::int32_t>(n), false}
                                            : kpoint_at[static_cast<std::size_t>(n)];
     return bands.eband[static_cast<std::size_t>(e.spin(s))]
                       [static_cast<std::size_t>(e.kpoint()) * static_cast<std::size_t>(bands.nbands) + static_cast<std::size_t>(b)];
 }
 
-std::array<double, 3> cut_result::velocity(int s, std::int32_t b, std::int64_t n) const {
+std::array<double, 3> cut_state::velocity(int s, std::int32_t b, std::int64_t n) const {
     const std::int64_t iz = n % g.nkz, iy = n / g.nkz % g.nky, ix = n / g.nkz / g.nky;
     const auto value = [&](std::int64_t p) { return energy(s, b, p); };
     return velocity_of(grid_derivatives(g, ix, iy, iz, value), bands.direct_double);
 }
 
-grid_source cut_result::values() const {
+grid_source cut_state::values() const {
     bool swaps = false;
     for (const auto e : counted) swaps = swaps || e.swapped();
     return {kpoint_at, swaps, bands.nkpts};
@@ -28,7 +28,7 @@ grid_source cut_result::values() const {
 
 namespace {
 
-void run(cut_result& r, std::FILE* in, std::string_view name, std::optional<float> ef, const cut_options& options) {
+void run(cut_state& r, std::FILE* in, std::string_view name, std::optional<float> ef, const cut_options& options) {
     const auto failure = read_listing(in, r.bands, options.read);
     r.ef = ef.value_or(r.bands.efermi);
     echo_listing(r.said, r.bands, r.ef);
@@ -54,8 +54,8 @@ void run(cut_result& r, std::FILE* in, std::string_view name, std::optional<floa
 
 }  // namespace
 
-cut_result cut(std::FILE* in, std::string_view name, const grid& g, std::optional<float> ef, const cut_options& options) {
-    cut_result r;
+cut_state run_cut(std::FILE* in, std::string_view name, const grid& g, std::optional<float> ef, const cut_options& options) {
+    cut_state r;
     r.g = g;
     if (g.points() == 0) {
         r.said.push_back({message::kind::refusal,
@@ -73,21 +73,21 @@ cut_result cut(std::FILE* in, std::string_view name, const grid& g, std::optiona
     return r;
 }
 
-cut_result cut(const std::string& path, const grid& g, std::optional<float> ef, const cut_options& options) {
+cut_state run_cut(const std::string& path, const grid& g, std::optional<float> ef, const cut_options& options) {
     if (g.points() > 0) {
         std::FILE* in = std::fopen(path.c_str(), "r");
         if (!in) {
-            cut_result r;
+            cut_state r;
             r.g = g;
             r.unreadable = true;
             r.said.push_back({message::kind::refusal, "cant open " + path, 0});
             return r;
         }
-        cut_result r = cut(in, path, g, ef, options);
+        cut_state r = run_cut(in, path, g, ef, options);
         std::fclose(in);
         return r;
     }
-    return cut(static_cast<std::FILE*>(nullptr), path, g, ef, options);
+    return run_cut(static_cast<std::FILE*>(nullptr), path, g, ef, options);
 }
 
 }  // namespace bandcut

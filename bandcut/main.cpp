@@ -7,7 +7,7 @@
 // "bandcut:") go to standard error.  The status is 0 only when "FS.bsxf" was written.
 #include "bandgrid.hpp"
 #include "convert.hpp"
-#include "cut.hpp"
+#include "cut_state.hpp"
 #include "frmsf.hpp"
 #include "outfile.hpp"
 #include "sheets.hpp"
@@ -184,7 +184,7 @@ int write(const outputs& files) {
 }
 
 // The files a run writes: FS.bsxf, and FS.frmsf and FS.svg where asked for and possible.
-outputs files_of(const cut_result& r, bool frmsf, const std::optional<contour_set>& contours) {
+outputs files_of(const cut_state& r, bool frmsf, const std::optional<contour_set>& contours) {
     outputs files;
     files.push_back(std::make_unique<output>(
         "FS.bsxf", [&r](std::FILE* f) { return write_bandgrid(f, r.bands, r.ef, r.g, r.selected, r.values()); }));
@@ -199,7 +199,7 @@ outputs files_of(const cut_result& r, bool frmsf, const std::optional<contour_se
 
 // --sheets: the numbers of each sheet, or why the grid has none (the file is written all
 // the same).
-void add_sheets(cut_result& r) {
+void add_sheets(cut_state& r) {
     if (const auto why = sheets_fault(r); !why.empty()) {
         r.said.push_back({message::kind::warning, "bandcut: warning: --sheets: " + why, 0});
         return;
@@ -211,7 +211,7 @@ void add_sheets(cut_result& r) {
 
 // --svg: the contours of the plane through the zone centre, or why the grid has no plane
 // (the other files are written all the same).
-std::optional<contour_set> add_contours(cut_result& r) {
+std::optional<contour_set> add_contours(cut_state& r) {
     if (const auto why = contours_fault(r, 0); !why.empty()) {
         r.said.push_back({message::kind::warning, "bandcut: warning: --svg: " + why + "; FS.svg is not written", 0});
         return std::nullopt;
@@ -251,7 +251,7 @@ int run(int argc, char** argv) {
     say_how_read("Ef", c.positional[3], ef);
     std::fflush(stderr);
 
-    cut_result r = cut("OUTCAR", grid{n[0], n[1], n[2]}, ef.value);  // every later use is of the float
+    cut_state r = run_cut("OUTCAR", grid{n[0], n[1], n[2]}, ef.value);  // every later use is of the float
     if (r.ok && c.frmsf) note_frmsf(r.said, r.g, r.shift);
     if (r.ok && c.sheets) add_sheets(r);
     const auto contours = r.ok && c.svg ? add_contours(r) : std::nullopt;

@@ -26,7 +26,7 @@
 namespace bandcut {
 
 struct grid_map {
-    enum class route { placed, unfolded, listing_order, refused };
+    using route = bandcut::route;  // the public header's
     route how = route::refused;
     // For each grid point what it takes from the listing; empty: listing order.
     std::vector<grid_entry> kpoint_at;

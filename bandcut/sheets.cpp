@@ -65,28 +65,28 @@ std::array<std::array<std::array<int, 3>, 4>, 6> cell_tetrahedra(int diagonal) {
     return t;
 }
 
-std::string sheets_fault(const cut_result& r) {
+std::string sheets_fault(const cut_state& r) {
     if (r.how == grid_map::route::listing_order)
         return "the k-points are written in listing order: there is no mesh to integrate over";
     if (r.how == grid_map::route::refused || !r.ok) return "there is no grid";
     return {};
 }
 
-double spin_factor(const cut_result& r) {
+double spin_factor(const cut_state& r) {
     return r.bands.nspin == 1 && !r.bands.mesh.spin_orbit && !r.bands.mesh.noncollinear ? 2.0 : 1.0;
 }
 
 namespace {
 
 // A band's energies over the grid, the third index fastest.
-std::vector<float> on_grid(const cut_result& r, int s, std::int32_t b) {
+std::vector<float> on_grid(const cut_state& r, int s, std::int32_t b) {
     std::vector<float> e(static_cast<std::size_t>(r.g.points()));
     for (std::size_t n = 0; n < e.size(); ++n) e[n] = r.energy(s, b, static_cast<std::int64_t>(n));
     return e;
 }
 
 // The fraction of the zone where the band lies below `ef`, and its derivative.
-tetrahedron_share integrate(const cut_result& r, const std::vector<float>& e, double ef) {
+tetrahedron_share integrate(const cut_state& r, const std::vector<float>& e, double ef) {
     const grid& g = r.g;
     const auto shapes = cell_tetrahedra(split_diagonal(g, r.bands.reciprocal_double));
     const std::array<std::int64_t, 3> n{g.nkx, g.nky, g.nkz};
@@ -124,7 +124,7 @@ struct band_range {
     std::vector<float> lo, hi;
 };
 
-band_range ranges(const cut_result& r) {
+band_range ranges(const cut_state& r) {
     band_range out;
     const auto nbands = static_cast<std::size_t>(r.bands.nbands);
     constexpr float infinity = std::numeric_limits<float>::infinity();
@@ -141,7 +141,7 @@ band_range ranges(const cut_result& r) {
 // (the others count whole or not at all), each band's grid kept once made.
 class sea {
 public:
-    explicit sea(const cut_result& r) : r_(r), range_(ranges(r)), factor_(spin_factor(r)) {}
+    explicit sea(const cut_state& r) : r_(r), range_(ranges(r)), factor_(spin_factor(r)) {}
 
     grid_count at(double level) {
         grid_count c;
@@ -164,7 +164,7 @@ public:
     double full() const { return factor_ * static_cast<double>(range_.lo.size()); }
 
 private:
-    const cut_result& r_;
+    const cut_state& r_;
     band_range range_;
     double factor_;
     std::map<std::size_t, std::vector<float>> grids_;
@@ -172,7 +172,7 @@ private:
 
 }  // namespace
 
-std::vector<sheet> sheets_at(const cut_result& r, double ef) {
+std::vector<sheet> sheets_at(const cut_state& r, double ef) {
     std::vector<sheet> out;
     const double factor = spin_factor(r);
     const auto& a = r.bands.direct_double;
@@ -191,9 +191,9 @@ std::vector<sheet> sheets_at(const cut_result& r, double ef) {
     return out;
 }
 
-grid_count electrons_below(const cut_result& r, double ef) { return sea(r).at(ef); }
+grid_count electrons_below(const cut_state& r, double ef) { return sea(r).at(ef); }
 
-std::optional<double> level_for(const cut_result& r, double electrons) {
+std::optional<double> level_for(const cut_state& r, double electrons) {
     sea count(r);
     double lo = count.lowest(), hi = count.highest();
     if (!(electrons >= 0 && electrons <= count.full()) || !(lo <= hi)) return std::nullopt;

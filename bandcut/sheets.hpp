@@ -15,7 +15,7 @@
 // lattice vectors; density of states: states per eV per cell, the factor included.
 #pragma once
 
-#include "cut.hpp"
+#include "cut_state.hpp"
 
 #include <array>
 #include <cstdint>
@@ -53,15 +53,15 @@ struct sheet {
 
 // Why the numbers cannot be had (a band path, a grid in listing order: no mesh to
 // integrate over); empty when they can.
-std::string sheets_fault(const cut_result& r);
+std::string sheets_fault(const cut_state& r);
 
 // The electrons a full band holds per cell: 2, or 1 with two spin components or spin-orbit
 // coupling.
-double spin_factor(const cut_result& r);
+double spin_factor(const cut_state& r);
 
 // The sheets of the bands that cross `ef` (r.selected's bands at r.ef when ef is the
 // run's); the cut must be ok and have no sheets_fault.
-std::vector<sheet> sheets_at(const cut_result& r, double ef);
+std::vector<sheet> sheets_at(const cut_state& r, double ef);
 
 // Electrons per cell below `ef` on the grid, every band of every spin component counted
 // (full bands whole), and the total density of states there (states per eV per cell).
@@ -69,12 +69,12 @@ struct grid_count {
     double electrons = 0;
     double dos = 0;
 };
-grid_count electrons_below(const cut_result& r, double ef);
+grid_count electrons_below(const cut_state& r, double ef);
 
 // The level at which the grid holds `electrons` per cell, to 1e-6 eV: the count is
 // continuous and non-decreasing in the level; bracketed by the lowest and highest band
 // energy and narrowed by safeguarded Newton steps.  Empty when no level of the bracket
 // holds them.
-std::optional<double> level_for(const cut_result& r, double electrons);
+std::optional<double> level_for(const cut_state& r, double electrons);
 
 }  // namespace bandcut

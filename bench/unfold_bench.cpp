@@ -3,7 +3,7 @@
 // from the crystal structure included.  The wedge is found here by brute-force orbits.
 // Then whole cuts of antiferromagnetic supercells of hundreds of ions, where the symmetry
 // search and the classification of its operations by the moments dominate.
-#include "cut.hpp"
+#include "cut_state.hpp"
 #include "operations.hpp"
 #include "supercell.hpp"
 #include "unfolding.hpp"
@@ -36,7 +36,7 @@ int supercells() {
         for (int run = 0; run < 7; ++run) {
             std::FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
             const double start = cpu_seconds();
-            const auto r = bandcut::cut(in, "OUTCAR", {2, 2, 2}, -5.0f);
+            const auto r = bandcut::run_cut(in, "OUTCAR", {2, 2, 2}, -5.0f);
             times.push_back(cpu_seconds() - start);
             std::fclose(in);
             last = r.said.back().text;

@@ -3,7 +3,7 @@
 // gives, with small buffers so that the growth and flush paths run too.  No crash, no
 // hang, no read out of bounds.
 #include "bandgrid.hpp"
-#include "cut.hpp"
+#include "cut_state.hpp"
 #include "frmsf.hpp"
 #include "sheets.hpp"
 
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bandcut::cut_options options;
     options.read.buffer = buffer;
     options.read.first_table = 1 + data[3] % 7;
-    const auto r = bandcut::cut(in, "OUTCAR", g, ef, options);
+    const auto r = bandcut::run_cut(in, "OUTCAR", g, ef, options);
     std::fclose(in);
     if (!r.ok) return 0;
     bandcut::write_bandgrid(sink, r.bands, r.ef, r.g, r.selected, r.values(), {buffer});

@@ -3,7 +3,7 @@
 // layer: every decision is the library's.
 #include "bandgrid.hpp"
 #include "contours.hpp"
-#include "cut.hpp"
+#include "cut_state.hpp"
 #include "frmsf.hpp"
 #include "sheets.hpp"
 #include "outfile.hpp"
@@ -59,7 +59,7 @@ const char* route_name(bandcut::grid_map::route how) {
 // A cut the library made, and its energies as an array once asked for.
 class cut {
 public:
-    explicit cut(bandcut::cut_result r) : r_(std::move(r)) {}
+    explicit cut(bandcut::cut_state r) : r_(std::move(r)) {}
 
     // (spin components, bands, nkx, nky, nkz), float32: every grid point's energy, each
     // band of each spin component, as the band-grid file takes them.
@@ -179,7 +179,7 @@ public:
         return a;
     }
 
-    const bandcut::cut_result& result() const { return r_; }
+    const bandcut::cut_state& result() const { return r_; }
 
     // The sheets at ef as a structured array; the count and the level of the grid.
     py::object sheets(std::optional<float> ef) const {
@@ -281,17 +281,17 @@ private:
         raise_os_error(path + ": write error (disk full?); the previous file is left as it was");
     }
 
-    bandcut::cut_result r_;
+    bandcut::cut_state r_;
     std::optional<py::array_t<float>> energies_;
 };
 
 cut read_cut(const py::object& where, const std::tuple<int, int, int>& mesh, std::optional<float> ef) {
     const std::string path = path_of(where);
     const bandcut::grid g{std::get<0>(mesh), std::get<1>(mesh), std::get<2>(mesh)};
-    bandcut::cut_result r;
+    bandcut::cut_state r;
     {
         py::gil_scoped_release unlocked;
-        r = bandcut::cut(path, g, ef);
+        r = bandcut::run_cut(path, g, ef);
     }
     if (!r.ok) {
         const std::string& why = r.said.back().text;

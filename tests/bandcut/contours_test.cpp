@@ -56,7 +56,7 @@ struct model {
     float ef;
 };
 
-bandcut::cut_result cut_of(const model& m) {
+bandcut::cut_state cut_of(const model& m) {
     rows b{};
     const std::string lattice = lattice_text(m.a, b);
     const auto bands = [&](int i, int j, int k) {
@@ -74,7 +74,7 @@ bandcut::cut_result cut_of(const model& m) {
     };
     std::string text = bandcut_test::listing_text(bandcut_test::mesh(m.n[0], m.n[1], m.n[2], m.shift, bands), 1, lattice);
     std::FILE* in = fmemopen(text.data(), text.size(), "r");
-    auto r = bandcut::cut(in, "OUTCAR", {m.n[0], m.n[1], m.n[2]}, m.ef);
+    auto r = bandcut::run_cut(in, "OUTCAR", {m.n[0], m.n[1], m.n[2]}, m.ef);
     std::fclose(in);
     return r;
 }

@@ -2,7 +2,7 @@
 // it refuses listings whose symmetry sections are hostile, checked again through the
 // program (which the sanitizer build runs too): the previous FS.bsxf intact, nothing left
 // behind, no crash, no abort.
-#include "cut.hpp"
+#include "cut_state.hpp"
 #include "run_bandcut.hpp"
 #include "supercell.hpp"
 
@@ -94,10 +94,10 @@ std::string edited(std::string text, const std::string& from, const std::string&
     return at == std::string::npos ? text : text.replace(at, from.size(), to);
 }
 
-bandcut::cut_result cut_text(const std::string& text, const bandcut::grid& g, float ef,
+bandcut::cut_state cut_text(const std::string& text, const bandcut::grid& g, float ef,
                              const bandcut::cut_options& options = {}) {
     std::FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
-    auto r = bandcut::cut(in, "OUTCAR", g, ef, options);
+    auto r = bandcut::run_cut(in, "OUTCAR", g, ef, options);
     std::fclose(in);
     return r;
 }
@@ -327,7 +327,7 @@ TEST(cut, endless_streams_are_refused_at_their_limits) {
         bandcut::cut_options options;
         options.read.stream_line = c.line;
         options.read.stream_tables = c.tables;
-        const auto r = bandcut::cut(fifo, {1, 1, 1}, 0.0f, options);
+        const auto r = bandcut::run_cut(fifo, {1, 1, 1}, 0.0f, options);
         feeder.join();
         unlink(fifo.c_str());
         EXPECT_FALSE(r.ok) << c.name;

@@ -3,7 +3,7 @@
 // where the kind the file names puts it (k recomputed from the kind's formula), and the
 // Fermi speed must be hbar k / m within the bound that the four printed decimals leave
 // (central differences are exact for a band quadratic along each axis).
-#include "cut.hpp"
+#include "cut_state.hpp"
 #include "frmsf.hpp"
 #include "run_bandcut.hpp"
 
@@ -127,7 +127,7 @@ TEST(frmsf, free_electron_bands_in_place_with_their_fermi_speed) {
             text = text.substr(0, text.rfind("-----") - 75) + " spin component 2\n\n" + up.substr(up.find("\n k-point ") + 1);
         }
         std::FILE* in = fmemopen(text.data(), text.size(), "r");
-        const auto r = bandcut::cut(in, "OUTCAR", {c.n[0], c.n[1], c.n[2]}, ef);
+        const auto r = bandcut::run_cut(in, "OUTCAR", {c.n[0], c.n[1], c.n[2]}, ef);
         std::fclose(in);
         ASSERT_TRUE(r.ok) << c.name << ": " << r.said.back().text;
         ASSERT_EQ(r.selected.size(), c.spin ? 2u : 1u) << c.name;

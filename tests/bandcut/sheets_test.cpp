@@ -2,7 +2,7 @@
 // tetrahedron against sampling its linear interpolant; a free-electron sphere converging at
 // second order in the grid step; a tight-binding band half filled by symmetry; a flat band
 // at Ef; an insulator, whose implied level lies in its gap; the spin factor; a slab.
-#include "cut.hpp"
+#include "cut_state.hpp"
 #include "run_bandcut.hpp"
 #include "sheets.hpp"
 
@@ -101,7 +101,7 @@ TEST(sheets, cells_split_around_the_shortest_diagonal) {
 }
 
 // A listing of a full mesh with `extra` lines after its dimension line (NELECT, flags).
-bandcut::cut_result cut_of(int n1, int n2, int n3, const std::function<std::vector<double>(int, int, int)>& bands,
+bandcut::cut_state cut_of(int n1, int n2, int n3, const std::function<std::vector<double>(int, int, int)>& bands,
                            float ef, const std::string& extra = "", bool spin = false) {
     std::string text = bandcut_test::listing_text(bandcut_test::mesh(n1, n2, n3, 0.0, bands));
     text.insert(text.find('\n', text.find("NBANDS")) + 1, extra);
@@ -110,7 +110,7 @@ bandcut::cut_result cut_of(int n1, int n2, int n3, const std::function<std::vect
         text.insert(text.rfind("-----") - 75, " spin component 2\n\n" + blocks);
     }
     std::FILE* in = fmemopen(text.data(), text.size(), "r");
-    auto r = bandcut::cut(in, "OUTCAR", {n1, n2, n3}, ef);
+    auto r = bandcut::run_cut(in, "OUTCAR", {n1, n2, n3}, ef);
     std::fclose(in);
     return r;
 }
@@ -132,7 +132,7 @@ TEST(sheets, known_answers) {
     const std::string nelect2 = "   NELECT =       2.0000    total number of electrons\n";
     const struct {
         const char* name;
-        bandcut::cut_result r;
+        bandcut::cut_state r;
         double ef;
         double electrons;  // below ef, per cell
         double factor;

@@ -1,8 +1,9 @@
-// bandcut as a library: one call reads a listing, maps it onto the grid, chooses the bands
-// that cross Ef and says what it did.  It writes nothing; the program prints the account
-// and writes the file (bandgrid.hpp, outfile.hpp), a caller may do otherwise.
+// The run behind the public cut() (include/bandcut/cut.hpp), whole: one call reads a
+// listing, maps it onto the grid, chooses the bands that cross Ef and says what it did.
+// It writes nothing; the program prints the account and writes the files, the Python
+// module and the later units (sheets, contours, the writers) read the run's parts.
 //
-//   bandcut::cut_result r = bandcut::cut("OUTCAR", {8, 8, 8}, 5.2f);
+//   bandcut::cut_state r = bandcut::run_cut("OUTCAR", {8, 8, 8}, 5.2f);
 //   for (const auto& m : r.said) ...        // the echo, notes, warnings, a refusal
 //   if (r.ok) ... r.energy(spin, band, point) ...
 #pragma once
@@ -23,7 +24,7 @@
 
 namespace bandcut {
 
-struct cut_result {
+struct cut_state {
     bool ok = false;           // the grid was made; otherwise the last message says why not
     bool unreadable = false;   // not made because the file could not be opened or read
     account said;     // everything the run says, in order
@@ -62,10 +63,10 @@ struct cut_options {
 // bands crossing `ef`; with no `ef`, the listing's own Fermi energy (its "E-fermi" line).
 // A grid with no point along some axis is refused before anything is read.  Never
 // throws: running short of memory is a refusal too.
-cut_result cut(std::FILE* in, std::string_view name, const grid& g, std::optional<float> ef,
+cut_state run_cut(std::FILE* in, std::string_view name, const grid& g, std::optional<float> ef,
                const cut_options& options = {});
 
 // The same on the file at `path`; one that cannot be opened is refused ("cant open OUTCAR").
-cut_result cut(const std::string& path, const grid& g, std::optional<float> ef, const cut_options& options = {});
+cut_state run_cut(const std::string& path, const grid& g, std::optional<float> ef, const cut_options& options = {});
 
 }  // namespace bandcut

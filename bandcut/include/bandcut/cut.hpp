@@ -1,0 +1,123 @@
+// bandcut as a library: one call reads the text listing of a finished band-structure
+// calculation, maps its band energies onto the full k-point grid, chooses the bands that
+// cross the Fermi energy and says what it did, line by line, as the program says it.  It
+// writes nothing unless asked.  C++17; this header is all a host needs.
+//
+//   #include <bandcut/cut.hpp>
+//   const bandcut::cut_result r = bandcut::cut("OUTCAR", {8, 8, 8}, 5.2f);
+//   for (const auto& m : r.said()) std::puts(m.text.c_str());   // echo, notes, a refusal
+//   if (r.ok()) { float e = r.energy(0, 3, 17); ... r.write_bandgrid(stdout); }
+//
+// Conventions.
+//   Units: energies in eV (single precision, as the listing prints them and the band-grid
+//   file holds them); reciprocal vectors in 1/A without 2 pi, direct ones in A; velocities
+//   in m/s.
+//   Axes: the grid has nkx x nky x nkz points along the reciprocal vectors b1, b2, b3;
+//   grid point n (from 0) is (ix, iy, iz) with n = (ix * nky + iy) * nkz + iz, the third
+//   index fastest; it lies at k = sum_i ((i_i + shift_i) / n_i) b_i.
+//   Bands and spins count from 0 here (from 1 in the files and the account): band b of
+//   spin component s; a spin-polarised listing has nspin() = 2, and the bands selected
+//   are named s * nbands() + b, spin component 1's before spin component 2's.
+//   Reasons: a run that makes no grid says why in its last line (kind refusal), naming
+//   the listing's line where one is at fault (line, from 1; 0 when none is).
+// Threads: a cut_result is immutable and may be read from any number of threads; calls
+// on different listings may run at once.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bandcut {
+
+// The k-point mesh as the command line gives it.
+struct grid {
+    std::int32_t nkx = 0;
+    std::int32_t nky = 0;
+    std::int32_t nkz = 0;
+
+    // nkx * nky * nkz, 0 when any is 0 or less; `too_many` (INT64_MAX) when the product
+    // exceeds what 63 bits count: no listing holds that many.
+    static constexpr std::int64_t too_many = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t points() const {
+        if (nkx <= 0 || nky <= 0 || nkz <= 0) return 0;
+        const std::int64_t plane = std::int64_t{nkx} * nky;  // below 2^62
+        return plane > too_many / nkz ? too_many : plane * nkz;
+    }
+};
+
+// One line of what a run says.
+struct message {
+    // echo and refusal go to standard output, note and warning to standard error.
+    enum class kind { echo, note, warning, refusal };
+    kind what;
+    std::string text;  // the line as printed, without its newline
+    long line = 0;     // a refusal about a line of the listing: that line (counting from 1)
+};
+using account = std::vector<message>;
+
+// How the listing's k-points reached the grid.
+enum class route {
+    placed,         // the listing holds the full mesh: each k-point where its coordinates say
+    unfolded,       // a reduced mesh, unfolded by the crystal's operations and proved
+    listing_order,  // the n-th listed k-point is grid point n (a warning says why)
+    refused         // no grid
+};
+
+struct cut_state;  // the run itself, internal
+
+// What one cut made: the grid with its account.  Copies share the run.
+class cut_result {
+public:
+    explicit cut_result(std::shared_ptr<const cut_state> run) : run_(std::move(run)) {}
+
+    bool ok() const;          // the grid was made; otherwise the last line of said() says why not
+    bool unreadable() const;  // not made because the file itself could not be opened or read
+    const account& said() const;
+    route how() const;
+    bandcut::grid mesh() const;
+    float ef() const;          // the Fermi energy the bands were chosen by
+    float listing_ef() const;  // the listing's own ("E-fermi"); not a number when not read
+    // The mesh's shift off the zone centre, in steps along each axis (0 or 1/2).
+    std::array<double, 3> shift() const;
+    std::array<std::array<double, 3>, 3> direct() const;      // a1, a2, a3 (rows, A)
+    std::array<std::array<double, 3>, 3> reciprocal() const;  // b1, b2, b3 (rows, 1/A without 2 pi)
+
+    // The following need ok().
+    int nspin() const;
+    std::int32_t nbands() const;
+    // The bands that cross ef(): s * nbands() + b, ascending.
+    const std::vector<std::int64_t>& selected() const;
+    // The energy of band b of spin component s at grid point n.
+    float energy(int s, std::int32_t b, std::int64_t n) const;
+    // The Cartesian velocity, m/s, of band b of spin component s at grid point n: grad_k E /
+    // hbar by central differences on the periodic grid.
+    std::array<double, 3> velocity(int s, std::int32_t b, std::int64_t n) const;
+    // Writes the band-grid file of the selected bands, byte for byte as the program writes
+    // FS.bsxf; false when a write failed.
+    bool write_bandgrid(std::FILE* out) const;
+
+private:
+    std::shared_ptr<const cut_state> run_;
+};
+
+// Reads the listing at `path` and makes the grid `g` of the bands crossing `ef`; with no
+// `ef`, the listing's own Fermi energy.  A file that cannot be opened is refused ("cant
+// open OUTCAR"), a grid with no point along some axis before anything is read.  Never
+// throws: running short of memory is a refusal too.
+cut_result cut(const std::string& path, const grid& g, std::optional<float> ef);
+
+// The same from an open stream, named `name` in what it says.
+cut_result cut(std::FILE* in, std::string_view name, const grid& g, std::optional<float> ef);
+
+// The same from `size` bytes at `data` (a listing held in memory), named `name`.
+cut_result cut_buffer(const char* data, std::size_t size, std::string_view name, const grid& g, std::optional<float> ef);
+
+}  // namespace bandcut
