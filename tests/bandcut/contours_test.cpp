@@ -168,25 +168,29 @@ TEST(contours, bands_without_contours_and_grids_without_planes) {
 }
 
 // A band that depends on x1 alone (k = x1 B1 + x2 B2, x1 = k . a1 / 2 pi) crosses Ef along
-// two lines parallel to b2, x1 = +-1/4:
-// each image of each line clipped to the zone, once, its ends on the zone's boundary.
+// two lines parallel to b2, x1 = +-q: each image of each line clipped to the zone, once,
+// its ends on the zone's boundary; on a lattice long along b1, lines far from the zone
+// centre beside a short period.
 TEST(contours, lines_across_the_zone_are_clipped_to_it) {
+    const rows oblong{{{3, 0, 0}, {0, 12, 0}, {0, 0, 20}}};
     const struct {
         const char* name;
         const rows& a;
         std::array<int, 3> n;
         std::array<double, 3> shift;
+        double q;
     } cases[] = {
-        {"a square lattice", square, {16, 16, 1}, {0, 0, 0}},
-        {"a hexagonal lattice", hexagonal, {15, 15, 1}, {0, 0, 0}},
-        {"a hexagonal lattice, shifted mesh", hexagonal, {12, 12, 1}, {0.5, 0.5, 0}},
+        {"a square lattice", square, {16, 16, 1}, {0, 0, 0}, 0.25},
+        {"a hexagonal lattice", hexagonal, {15, 15, 1}, {0, 0, 0}, 0.25},
+        {"a hexagonal lattice, shifted mesh", hexagonal, {12, 12, 1}, {0.5, 0.5, 0}, 0.25},
+        {"a rectangular lattice, B1 four times B2", oblong, {20, 5, 1}, {0, 0, 0}, 0.4},
     };
     for (const auto& c : cases) {
         rows b{};
         lattice_text(c.a, b);
         // The listing's Cartesian frame is the plane's in these lattices.
         const auto x1 = [&](const point2& k) { return (k[0] * c.a[0][0] + k[1] * c.a[0][1]) / (2 * pi); };
-        const auto wave = [&](const point2& k, double) { return -2 * std::cos(2 * pi * x1(k)); };
+        const auto wave = [&](const point2& k, double) { return std::cos(2 * pi * c.q) - std::cos(2 * pi * x1(k)); };
         const auto r = cut_of({c.a, c.n, c.shift, wave, 0.0f});
         ASSERT_TRUE(r.ok) << c.name;
         const auto set = bandcut::contours_of(r, 0.0f, 0);
@@ -196,7 +200,7 @@ TEST(contours, lines_across_the_zone_are_clipped_to_it) {
         std::vector<double> sides;
         for (const auto& line : lines) {
             EXPECT_FALSE(line.closed) << c.name;
-            for (const point2 p : line.points) EXPECT_NEAR(std::fabs(x1(p)), 0.25, 2e-3) << c.name;
+            for (const point2 p : line.points) EXPECT_NEAR(std::fabs(x1(p)), c.q, 2e-3) << c.name;
             sides.push_back(x1(line.points[0]));
             // Both ends on the zone's boundary: on one of its sides' lines.
             for (const point2 end : {line.points.front(), line.points.back()}) {
@@ -210,6 +214,12 @@ TEST(contours, lines_across_the_zone_are_clipped_to_it) {
         }
         EXPECT_LT(sides[0] * sides[1], 0) << c.name;  // one on each side of the zone centre
     }
+    // No grid, or no zone: nothing to trace.
+    const bandcut::plane_lattice unit{{1, 0}, {0, 1}};
+    const auto flat = [](std::int32_t, std::int32_t) { return -1.0; };
+    EXPECT_TRUE(bandcut::trace_contours({0, 4, {0, 0}, flat}, unit, bandcut::wigner_seitz(unit)).empty());
+    EXPECT_TRUE(bandcut::trace_contours({4, 0, {0, 0}, flat}, unit, bandcut::wigner_seitz(unit)).empty());
+    EXPECT_TRUE(bandcut::trace_contours({4, 4, {0, 0}, flat}, unit, {{0, 0}, {1, 0}}).empty());
 }
 
 // The zone of the plane: every corner as near the centre as to the nearest lattice points
@@ -267,8 +277,8 @@ TEST(contours, cells_split_along_the_shorter_diagonal) {
         {{{1, 0}, {0.5, s3 / 2}}, 6, 6, false},       // 60 degrees: b1 + b2 long
         {{{1, 0}, {-0.5, s3 / 2}}, 6, 6, true},       // 120 degrees: b1 + b2 short
         {{{1, 0}, {0, 1}}, 8, 600, true},             // perpendicular: equal, however unequal the steps
-        {{{1, 0}, {1e-12, 1}}, 8, 8, true},           // equal within 1e-9
-        {{{1, 0}, {1e-7, 1}}, 8, 8, false},           // not
+        {{{1, 0}, {5e-10, 1}}, 8, 8, true},           // equal within 1e-9 (the lengths differ by 5e-10)
+        {{{1, 0}, {3e-9, 1}}, 8, 8, false},           // not (3e-9)
     };
     for (const auto& c : cases) EXPECT_EQ(bandcut::main_diagonal(c.l, c.n1, c.n2), c.main) << c.l.b2[0] << " " << c.n2;
 }
