@@ -4,14 +4,19 @@
 #include "sheets.hpp"
 
 #include <cstdio>
+#include <cstring>
 
 namespace bandcut {
 
 namespace {
 
-void add(account& said, message::kind what, std::string text) { said.push_back({what, std::move(text), 0}); }
-void note(account& said, const std::string& text) { add(said, message::kind::note, "bandcut: note: " + text); }
-void warn(account& said, const std::string& text) { add(said, message::kind::warning, "bandcut: warning: " + text); }
+void add(account& said, message::kind what, std::string text, reason why = reason::echo) {
+    said.push_back({what, std::move(text), 0, why});
+}
+void note(account& said, reason why, const std::string& text) { add(said, message::kind::note, "bandcut: note: " + text, why); }
+void warn(account& said, reason why, const std::string& text) {
+    add(said, message::kind::warning, "bandcut: warning: " + text, why);
+}
 
 std::string grid_text(const grid& g) {
     return std::to_string(g.nkx) + " x " + std::to_string(g.nky) + " x " + std::to_string(g.nkz);
@@ -33,7 +38,7 @@ void warn_shift(account& said, const std::array<double, 3>& shift) {
                   "the grid is shifted off the zone centre by %.4f %.4f %.4f steps along b1 b2 b3; FS.bsxf puts its first "
                   "point at 0 0 0, so the surface is drawn shifted by as much",
                   shift[0], shift[1], shift[2]);
-    warn(said, line);
+    warn(said, reason::shifted_mesh, line);
 }
 
 // "k-point" or "k-points", as n asks.
@@ -80,7 +85,7 @@ void warn_listing_order(account& said, const listing& bands, const grid& g, cons
     char head[160];
     std::snprintf(head, sizeof head, "k-point %lld (%.4f %.4f %.4f) %s: ", static_cast<long long>(p.k + 1), wide(c[0]),
                   wide(c[1]), wide(c[2]), p.why.c_str());
-    warn(said, head + ("the listing does not hold the full " + grid_text(g)) + " grid; " + map.not_unfolded +
+    warn(said, reason::listing_order, head + ("the listing does not hold the full " + grid_text(g)) + " grid; " + map.not_unfolded +
                    "; values are written in listing order" + left_out(map));
 }
 
@@ -126,7 +131,7 @@ void echo_listing(account& said, const listing& bands, float ef) {
             std::to_string(2 * std::int64_t{bands.nbands}));
 }
 
-void refuse(account& said, std::string_view file, long line, const std::string& what) {
+void refuse(account& said, reason why, std::string_view file, long line, const std::string& what) {
     std::string text(file);
     if (line > 0) {
         text += ':';
@@ -134,24 +139,24 @@ void refuse(account& said, std::string_view file, long line, const std::string& 
     }
     text += ": ";
     text += what;
-    said.push_back({message::kind::refusal, std::move(text), line});
+    said.push_back({message::kind::refusal, std::move(text), line, why});
 }
 
 void note_sets(account& said, const listing& bands) {
     if (bands.sets > 1)
-        note(said, "the listing holds " + std::to_string(bands.sets) +
+        note(said, reason::later_sets, "the listing holds " + std::to_string(bands.sets) +
                        " sets of band energies, one per ionic step; FS.bsxf holds the first");
 }
 
 void explain_route(account& said, std::string_view file, const listing& bands, const grid& g, const grid_map& map) {
     switch (map.how) {
     case grid_map::route::placed:
-        note(said, "placed the " + kpoints(static_cast<std::int64_t>(map.kpoint_at.size())) + " of the full " + grid_text(g) +
+        note(said, reason::placed, "placed the " + kpoints(static_cast<std::int64_t>(map.kpoint_at.size())) + " of the full " + grid_text(g) +
                        " mesh" + left_out(map));
         warn_shift(said, map.placed.shift);
         return;
     case grid_map::route::unfolded:
-        note(said, "unfolded " + std::to_string(map.unfolded->irreducible.size()) + " irreducible k-points onto the " +
+        note(said, reason::unfolded, "unfolded " + std::to_string(map.unfolded->irreducible.size()) + " irreducible k-points onto the " +
                        grid_text(g) + " grid (" + how_unfolded(*map.unfolded) + ")" + left_out(map));
         warn_shift(said, map.unfolded->shift);
         return;
@@ -163,7 +168,7 @@ void explain_route(account& said, std::string_view file, const listing& bands, c
     }
     const std::string needs = g.points() == grid::too_many ? "more k-points than 63 bits count"
                                                            : std::to_string(g.points()) + " k-points";
-    refuse(said, file, bands.counts_line,
+    refuse(said, reason::too_few_kpoints, file, bands.counts_line,
            "the grid " + grid_text(g) + " needs " + needs + " but the listing has " + std::to_string(bands.nkpts) +
                " (NKPTS); " + map.not_unfolded);
 }
@@ -201,7 +206,7 @@ void note_frmsf(account& said, const grid& g, const std::array<double, 3>& shift
     const auto layout = frmsf_kind(g, shift);
     static const char* const kinds[] = {"kind 0 (Monkhorst-Pack: each even axis shifted by half a step, each odd one not)",
                                         "kind 1 (centred on the zone centre)", "kind 2 (every axis shifted by half a step)"};
-    note(said, std::string("FS.frmsf names its grid as ") + kinds[layout.kind] +
+    note(said, reason::frmsf_kind, std::string("FS.frmsf names its grid as ") + kinds[layout.kind] +
                    (layout.in_place ? ": every value where its k-point lies"
                                     : ", no kind naming this shift: the surface is drawn shifted by as much"));
 }
@@ -214,14 +219,126 @@ void explain_no_crossing(account& said, const listing& bands, float ef, const ba
         std::snprintf(line, sizeof line, "no band crosses Ef = %f: the bands below end at %f (", wide(ef), wide(below->value));
         std::string text = line + band_list(below->bands, bands.nbands);
         std::snprintf(line, sizeof line, "), the bands above begin at %f (", wide(above->value));
-        warn(said, text + line + band_list(above->bands, bands.nbands) + ")");
+        warn(said, reason::no_band_crosses, text + line + band_list(above->bands, bands.nbands) + ")");
     } else if (above) {
         std::snprintf(line, sizeof line, "all bands lie above Ef = %f: the lowest begins at %f (", wide(ef), wide(above->value));
-        warn(said, line + band_list(above->bands, bands.nbands) + ")");
+        warn(said, reason::no_band_crosses, line + band_list(above->bands, bands.nbands) + ")");
     } else if (below) {
         std::snprintf(line, sizeof line, "all bands lie below Ef = %f: the highest ends at %f (", wide(ef), wide(below->value));
-        warn(said, line + band_list(below->bands, bands.nbands) + ")");
+        warn(said, reason::no_band_crosses, line + band_list(below->bands, bands.nbands) + ")");
     }
+}
+
+void refuse_empty_grid(account& said, const grid& g) {
+    said.push_back({message::kind::refusal, "the grid needs at least one point along each axis: " + std::to_string(g.nkx) +
+                                                " " + std::to_string(g.nky) + " " + std::to_string(g.nkz),
+                    0, reason::empty_grid});
+}
+
+void refuse_cannot_open(account& said, std::string_view path) {
+    said.push_back({message::kind::refusal, "cant open " + std::string(path), 0, reason::cannot_open});
+}
+
+void say_out_of_memory(account& said) { said.push_back({message::kind::refusal, "bandcut: out of memory", 0, reason::out_of_memory}); }
+
+void warn_no_mesh(account& said, const std::string& why) { warn(said, reason::no_mesh, "--sheets: " + why); }
+
+void warn_no_plane(account& said, const std::string& why) {
+    warn(said, reason::no_plane, "--svg: " + why + "; FS.svg is not written");
+}
+
+void say_usage(account& said) {
+    add(said, message::kind::refusal, "should be like: ", reason::usage);
+    add(said, message::kind::refusal, "./a.out nkx nky nkz Ef ", reason::usage);
+}
+
+void say_help(account& said) {
+    static const char* const lines[] = {
+        "should be like: ",
+        "./a.out nkx nky nkz Ef ",
+        "",
+        "Run in the folder of a finished calculation.  Reads the listing OUTCAR, keeps the bands",
+        "whose energies cross Ef and writes them over the k-point grid to FS.bsxf, the band-grid",
+        "file a Fermi-surface viewer draws.",
+        "",
+        "  nkx nky nkz  the calculation's k-point mesh along b1, b2, b3 (at least 1 each)",
+        "  Ef           the Fermi energy in eV, held in single precision",
+        "",
+        "Files: reads OUTCAR, writes FS.bsxf (an existing FS.bsxf is replaced only once the new",
+        "one is complete), all in the current folder.",
+        "Options: --frmsf  also write FS.frmsf, the other viewer's file, which keeps a shifted",
+        "                  mesh in place and colours each band by its Fermi speed (both files are",
+        "                  replaced only once both are complete);",
+        "         --sheets  also print the numbers of each sheet: electrons, holes, carriers per",
+        "                  cm^3 and density of states at Ef, by linear tetrahedra on the grid, and",
+        "                  the electrons the grid holds below Ef against the run's NELECT;",
+        "         --svg    also write FS.svg, a picture of the Fermi contours in the plane",
+        "                  through the zone centre spanned by b1 and b2 (for a mesh with one",
+        "                  point along b3, the whole Fermi surface), inside that plane's zone",
+        "                  (all files are replaced only once all are complete);",
+        "         --help, --version; a bare -- ends the options.",
+        "Exit status: 0 when FS.bsxf was written, 1 otherwise (the reason on standard output).",
+    };
+    for (const char* line : lines) add(said, message::kind::echo, line, reason::usage);
+}
+
+void say_version(account& said, std::string_view version) {
+    add(said, message::kind::echo, "bandcut " + std::string(version), reason::usage);
+}
+
+void say_unknown_option(account& said, std::string_view option) {
+    add(said, message::kind::refusal, "unknown option " + std::string(option), reason::unknown_option);
+    say_usage(said);
+}
+
+// "bandcut: warning: Ef "3,1717" was read as 3.000000 (the text from "," on ...)"
+void say_argument_read_as(account& said, std::string_view name, std::string_view text, std::string_view value,
+                          std::string_view why) {
+    warn(said, reason::argument_read_as,
+         std::string(name) + " \"" + std::string(text) + "\" was read as " + std::string(value) + " (" + std::string(why) + ")");
+}
+
+// "FS.bsxf: write error (disk full?); the previous FS.bsxf is left as it was", or for
+// several files "FS.bsxf, FS.svg: ... the previous files are left as they were".
+void say_write_error(account& said, const std::vector<std::string>& names) {
+    std::string all;
+    for (const auto& n : names) all += (all.empty() ? "" : ", ") + n;
+    add(said, message::kind::refusal,
+        all + ": write error (disk full?); " +
+            (names.size() == 1 ? "the previous " + all + " is left as it was" : "the previous files are left as they were"),
+        reason::write_error);
+}
+
+void say_cannot_create(account& said, std::string_view name, const char* in_the_way) {
+    std::string text = "can't create fout: " + std::string(name);
+    if (in_the_way)
+        text += " (" + std::string(in_the_way) + " is there, not a regular file: bandcut replaces only regular files)";
+    add(said, message::kind::refusal, text, reason::cannot_create);
+}
+
+void say_not_synced(account& said, std::string_view name, int error) {
+    warn(said, reason::not_synced,
+         std::string(name) + " was replaced, but the folder could not be synced: " + std::strerror(error) +
+             "; the new file may not survive a power loss");
+}
+
+const char* reason_name(reason r) noexcept {
+    switch (r) {
+#define BANDCUT_REASON(name) \
+    case reason::name:       \
+        return #name;
+        BANDCUT_REASON(none) BANDCUT_REASON(echo) BANDCUT_REASON(empty_grid) BANDCUT_REASON(cannot_open)
+        BANDCUT_REASON(read_error) BANDCUT_REASON(missing_marker) BANDCUT_REASON(listing_ends) BANDCUT_REASON(bad_counts)
+        BANDCUT_REASON(bad_lattice_line) BANDCUT_REASON(bad_band_line) BANDCUT_REASON(line_too_long)
+        BANDCUT_REASON(tables_too_large) BANDCUT_REASON(out_of_memory) BANDCUT_REASON(many_body_run)
+        BANDCUT_REASON(quasiparticle_tables) BANDCUT_REASON(spin_component_2) BANDCUT_REASON(too_few_kpoints)
+        BANDCUT_REASON(placed) BANDCUT_REASON(unfolded) BANDCUT_REASON(listing_order) BANDCUT_REASON(shifted_mesh)
+        BANDCUT_REASON(later_sets) BANDCUT_REASON(no_band_crosses) BANDCUT_REASON(frmsf_kind) BANDCUT_REASON(no_mesh)
+        BANDCUT_REASON(no_plane) BANDCUT_REASON(usage) BANDCUT_REASON(unknown_option) BANDCUT_REASON(argument_read_as)
+        BANDCUT_REASON(write_error) BANDCUT_REASON(cannot_create) BANDCUT_REASON(not_synced)
+#undef BANDCUT_REASON
+    }
+    return "none";
 }
 
 }  // namespace bandcut

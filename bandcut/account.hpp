@@ -3,11 +3,13 @@
 // here, from what the units before it found; the program prints them, the library hands
 // them to its caller.
 //
+// Every line bandcut prints is made here, each with its reason (the public header's
+// `reason`), from what the units found; main.cpp only prints them.
+//
 // A contract with the scripts that read bandcut's output: these lines keep their words
 // exactly, whatever else changes (the echo's "str=<line>", "NKPTS: %d, NBANDS: %d",
 // "A1: %f %f %f " ... "B3: ...", "Ef: %f"; "cant open OUTCAR"), and so do the program's own
-// "should be like: " / "./a.out nkx nky nkz Ef " and the prefix "can't create fout: FS.bsxf"
-// (main.cpp).  Everything else is bandcut's to word.
+// "should be like: " / "./a.out nkx nky nkz Ef " and the prefix "can't create fout: FS.bsxf".  Everything else is bandcut's to word.
 #pragma once
 
 #include "grid.hpp"
@@ -29,8 +31,32 @@ namespace bandcut {
 // spin-polarised listing read whole where the second component's bands are numbered.
 void echo_listing(account& said, const listing& bands, float ef);
 
-// A refusal about `file`: "OUTCAR:12: what" (line 0: "OUTCAR: what").
-void refuse(account& said, std::string_view file, long line, const std::string& what);
+// A refusal about `file` for `why`: "OUTCAR:12: what" (line 0: "OUTCAR: what").
+void refuse(account& said, reason why, std::string_view file, long line, const std::string& what);
+
+// The refusals made beside the reading: a grid with no point along an axis, a listing
+// that cannot be opened ("cant open OUTCAR"), memory run short.
+void refuse_empty_grid(account& said, const grid& g);
+void refuse_cannot_open(account& said, std::string_view path);
+void say_out_of_memory(account& said);
+
+// --sheets and --svg where the grid has no mesh or no plane: why, as a warning (the
+// band-grid file is written all the same).
+void warn_no_mesh(account& said, const std::string& why);
+void warn_no_plane(account& said, const std::string& why);
+
+// The program's own lines: usage, help and version; an unknown option; how an argument
+// that is not plainly a number was read; a file not written whole, not created or put in
+// place, or replaced without the folder synced.
+void say_usage(account& said);
+void say_help(account& said);
+void say_version(account& said, std::string_view version);
+void say_unknown_option(account& said, std::string_view option);
+void say_argument_read_as(account& said, std::string_view name, std::string_view text, std::string_view value,
+                          std::string_view why);
+void say_write_error(account& said, const std::vector<std::string>& names);
+void say_cannot_create(account& said, std::string_view name, const char* in_the_way);
+void say_not_synced(account& said, std::string_view name, int error);
 
 // The note that later sets of band energies are left out.
 void note_sets(account& said, const listing& bands);

@@ -49,7 +49,7 @@ cut_result cut_buffer(const char* data, std::size_t size, std::string_view name,
         cut_state r;
         r.g = g;
         r.unreadable = true;
-        r.said.push_back({message::kind::refusal, "cant open " + std::string(name), 0});
+        refuse_cannot_open(r.said, name);
         return shared(std::move(r));
     }
     cut_result r = shared(run_cut(in, name, g, ef));

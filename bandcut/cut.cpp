@@ -34,7 +34,7 @@ void run(cut_state& r, std::FILE* in, std::string_view name, std::optional<float
     echo_listing(r.said, r.bands, r.ef);
     if (failure) {
         r.unreadable = failure->unreadable;
-        return refuse(r.said, name, failure->line, failure->what);
+        return refuse(r.said, failure->why, name, failure->line, failure->what);
     }
     note_sets(r.said, r.bands);
     auto budget = symmetry_budget::for_listing(r.bands.bytes);
@@ -58,17 +58,14 @@ cut_state run_cut(std::FILE* in, std::string_view name, const grid& g, std::opti
     cut_state r;
     r.g = g;
     if (g.points() == 0) {
-        r.said.push_back({message::kind::refusal,
-                          "the grid needs at least one point along each axis: " + std::to_string(g.nkx) + " " +
-                              std::to_string(g.nky) + " " + std::to_string(g.nkz),
-                          0});
+        refuse_empty_grid(r.said, g);
         return r;
     }
     try {
         run(r, in, name, ef, options);
     } catch (const std::bad_alloc&) {
         r.ok = false;
-        r.said.push_back({message::kind::refusal, "bandcut: out of memory", 0});
+        say_out_of_memory(r.said);
     }
     return r;
 }
@@ -80,7 +77,7 @@ cut_state run_cut(const std::string& path, const grid& g, std::optional<float> e
             cut_state r;
             r.g = g;
             r.unreadable = true;
-            r.said.push_back({message::kind::refusal, "cant open " + path, 0});
+            refuse_cannot_open(r.said, path);
             return r;
         }
         cut_state r = run_cut(in, path, g, ef, options);

@@ -195,22 +195,22 @@ public:
     }
 
 private:
-    read_failure fail(std::string what) const { return {lines_.number(), std::move(what)}; }
+    read_failure fail(reason why, std::string what) const { return {lines_.number(), std::move(what), false, why}; }
     read_failure unreadable() const {
         if (lines_.too_long())
-            return fail("a line longer than " + std::to_string(stream_line_) +
-                        " bytes: the longest a listing that is not a regular file may hold");
-        return {lines_.number(), lines_.trouble(), true};
+            return fail(reason::line_too_long, "a line longer than " + std::to_string(stream_line_) +
+                                                   " bytes: the longest a listing that is not a regular file may hold");
+        return {lines_.number(), lines_.trouble(), true, reason::read_error};
     }
 
     read_failure missing(std::string_view marker) const {
         if (lines_.trouble()) return unreadable();
-        return fail("no line holding \"" + std::string(marker) + "\"");
+        return fail(reason::missing_marker, "no line holding \"" + std::string(marker) + "\"");
     }
 
     std::optional<read_failure> ended(const std::string& where) const {
         if (lines_.trouble()) return unreadable();
-        return fail("the listing ends " + where);
+        return fail(reason::listing_ends, "the listing ends " + where);
     }
 
     // The next line; an empty one once the listing has ended.
@@ -237,13 +237,13 @@ private:
         out_.dimension_line.assign(text);
         out_.reached = listing::stage::dimension_line;
         const auto nkpts = dimension_count(text, 4, "NKPTS");
-        if (!nkpts) return fail("no k-point count after \"NKPTS\"");
+        if (!nkpts) return fail(reason::bad_counts, "no k-point count after \"NKPTS\"");
         const auto nbands = dimension_count(text, 9, "NBANDS");
-        if (!nbands) return fail("no band count after \"NBANDS\"");
+        if (!nbands) return fail(reason::bad_counts, "no band count after \"NBANDS\"");
 
         constexpr std::int64_t most = std::numeric_limits<std::int32_t>::max();
         if (*nkpts < 0 || *nbands < 0 || *nkpts > most || *nbands > most)
-            return fail("impossible counts NKPTS " + std::to_string(*nkpts) + " and NBANDS " + std::to_string(*nbands));
+            return fail(reason::bad_counts, "impossible counts NKPTS " + std::to_string(*nkpts) + " and NBANDS " + std::to_string(*nbands));
         out_.nkpts = static_cast<std::int32_t>(*nkpts);
         out_.nbands = static_cast<std::int32_t>(*nbands);
         out_.counts_line = lines_.number();
@@ -255,9 +255,9 @@ private:
     template <class T>
     read_failure no_room(const growing_table<T>& table) const {
         if (table.over_budget())
-            return fail("the band energies would take more than " + std::to_string(stream_tables_) +
+            return fail(reason::tables_too_large, "the band energies would take more than " + std::to_string(stream_tables_) +
                         " bytes: the most a listing that is not a regular file may fill");
-        return fail("not enough memory for " + std::to_string(out_.nkpts) + " k-points of " + std::to_string(out_.nbands) +
+        return fail(reason::out_of_memory, "not enough memory for " + std::to_string(out_.nkpts) + " k-points of " + std::to_string(out_.nbands) +
                     " bands");
     }
 
@@ -269,7 +269,7 @@ private:
             if (!next(line_)) return ended("inside the lattice vectors");
             sections_.see(line_, lines_.number());
             if (!lattice_row(line_, i) && !lattice_row_by_blanks(line_, i))
-                return fail("lattice vector line without six numbers");
+                return fail(reason::bad_lattice_line, "lattice vector line without six numbers");
         }
         out_.reached = listing::stage::lattice;
         return std::nullopt;
@@ -311,6 +311,7 @@ private:
     // energies: a failure to read them is named for what the listing is.
     read_failure named_for_the_run(read_failure failure) const {
         if (failure.unreadable || (out_.mesh.many_body.empty() && !frequencies_)) return failure;
+        failure.why = reason::many_body_run;
         failure.what = "the listing is of a many-body run (" +
                        (out_.mesh.many_body.empty() ? std::string("a frequency table follows its E-fermi line")
                                                     : "ALGO = " + out_.mesh.many_body + " at line " +
@@ -344,7 +345,7 @@ private:
         }
         if (lines_.trouble()) return unreadable();
         if (ispin == 2)
-            return fail(line_.empty() && !lines_.unterminated() ? "the listing ends before spin component 2 (ISPIN = 2)"
+            return fail(reason::spin_component_2, line_.empty() && !lines_.unterminated() ? "the listing ends before spin component 2 (ISPIN = 2)"
                                                                 : "spin component 2 should begin here (ISPIN = 2)");
         return std::nullopt;
     }
@@ -398,7 +399,7 @@ private:
             }
             if (!next(line_) || lines_.unterminated()) return ended("inside " + block());  // column heads
             if (contains(line_, "QP-energies") || contains(line_, "KS-energies"))
-                return fail("the listing holds quasiparticle tables (KS-energies, QP-energies), not band energies");
+                return fail(reason::quasiparticle_tables, "the listing holds quasiparticle tables (KS-energies, QP-energies), not band energies");
             if (auto failure = band_lines(table, k * nbands, nbands, block)) return failure;
             // The separator; a listing may end before it, but not inside it.
             if (next(line_) && lines_.unterminated()) return ended("inside " + block());
@@ -424,7 +425,7 @@ private:
                       "(%.4f %.4f %.4f)",
                       k + 1, static_cast<double>(c[0]), static_cast<double>(c[1]), static_cast<double>(c[2]),
                       static_cast<double>(first[0]), static_cast<double>(first[1]), static_cast<double>(first[2]));
-        return fail(text);
+        return fail(reason::spin_component_2, text);
     }
 
     // One block's band lines into the table from entry `first` on: those of the usual
@@ -445,7 +446,7 @@ private:
             b += taken;
             if (b == nbands) break;
             if (!next(line_)) return ended("inside " + block());
-            if (!band_energy(line_.data(), line_.data() + line_.size(), row[b])) return fail("band line without an energy");
+            if (!band_energy(line_.data(), line_.data() + line_.size(), row[b])) return fail(reason::bad_band_line, "band line without an energy");
             if (lines_.unterminated()) return ended("inside " + block());
             shape_ = learn_band_shape(line_, row[b]);
         }

@@ -17,6 +17,8 @@
 
 #include "sections.hpp"
 
+#include <bandcut/cut.hpp>
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -88,6 +90,7 @@ struct read_failure {
     long line;
     std::string what;
     bool unreadable = false;  // the file itself failed (a read error, a folder of that name), not its text
+    reason why = reason::read_error;
 };
 
 struct read_options {

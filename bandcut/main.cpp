@@ -31,37 +31,6 @@ namespace {
 
 using namespace bandcut;
 
-void usage() {
-    std::puts("should be like: ");
-    std::puts("./a.out nkx nky nkz Ef ");
-}
-
-void help() {
-    usage();
-    std::puts(R"(
-Run in the folder of a finished calculation.  Reads the listing OUTCAR, keeps the bands
-whose energies cross Ef and writes them over the k-point grid to FS.bsxf, the band-grid
-file a Fermi-surface viewer draws.
-
-  nkx nky nkz  the calculation's k-point mesh along b1, b2, b3 (at least 1 each)
-  Ef           the Fermi energy in eV, held in single precision
-
-Files: reads OUTCAR, writes FS.bsxf (an existing FS.bsxf is replaced only once the new
-one is complete), all in the current folder.
-Options: --frmsf  also write FS.frmsf, the other viewer's file, which keeps a shifted
-                  mesh in place and colours each band by its Fermi speed (both files are
-                  replaced only once both are complete);
-         --sheets  also print the numbers of each sheet: electrons, holes, carriers per
-                  cm^3 and density of states at Ef, by linear tetrahedra on the grid, and
-                  the electrons the grid holds below Ef against the run's NELECT;
-         --svg    also write FS.svg, a picture of the Fermi contours in the plane
-                  through the zone centre spanned by b1 and b2 (for a mesh with one
-                  point along b3, the whole Fermi surface), inside that plane's zone
-                  (all files are replaced only once all are complete);
-         --help, --version; a bare -- ends the options.
-Exit status: 0 when FS.bsxf was written, 1 otherwise (the reason on standard output).)");
-}
-
 // Options are the arguments beginning with "--", wherever they stand, up to a bare "--";
 // everything else is positional and keeps its place (a count may be written "-3").
 struct command_line {
@@ -102,27 +71,36 @@ command_line parse(int argc, char** argv) {
     return c;
 }
 
-// "bandcut: warning: Ef "3,1717" was read as 3.000000 (the text from "," on ...)"
+// How an argument that is not plainly a number was read, said as a warning.
 template <class Reading>
-void say_how_read(const char* name, const char* text, const Reading& read) {
+void say_how_read(account& said, const char* name, const char* text, const Reading& read) {
     if (read.why.empty()) return;
+    char value[64];
     if constexpr (std::is_same_v<Reading, argument_energy>) {
-        std::fprintf(stderr, "bandcut: warning: %s \"%s\" was read as %f (%s)\n", name, text,
-                     static_cast<double>(read.value), read.why.c_str());
+        std::snprintf(value, sizeof value, "%f", static_cast<double>(read.value));
     } else {
-        std::fprintf(stderr, "bandcut: warning: %s \"%s\" was read as %d (%s)\n", name, text, read.value,
-                     read.why.c_str());
+        std::snprintf(value, sizeof value, "%d", read.value);
     }
+    say_argument_read_as(said, name, text, value, read.why);
 }
 
-// The run's account, each line to its stream: what was read and every refusal to
-// standard output, notes and warnings to standard error.
+// Lines of the account, each to its stream: what was read and every refusal to standard
+// output, notes and warnings to standard error.
 void print(const account& said) {
     for (const auto& m : said) {
         std::FILE* to = m.what == message::kind::echo || m.what == message::kind::refusal ? stdout : stderr;
         std::fwrite(m.text.data(), 1, m.text.size(), to);
         std::fputc('\n', to);
     }
+}
+
+// Says one thing made apart from a run's account, and returns the status it means.
+template <class Say, class... Args>
+int say(const Say& what, const Args&... args) {
+    account said;
+    what(said, args...);
+    print(said);
+    return said.empty() || said.back().what != message::kind::refusal ? 0 : 1;
 }
 
 // A file of the run written beside its name: FS.bsxf, and the others asked for.
@@ -134,25 +112,7 @@ struct output {
 };
 using outputs = std::vector<std::unique_ptr<output>>;
 
-int cannot_create(const output& o) {
-    if (o.file.in_the_way())
-        std::printf("can't create fout: %s (%s is there, not a regular file: bandcut replaces only regular files)\n",
-                    o.name, o.file.in_the_way());
-    else
-        std::printf("can't create fout: %s\n", o.name);
-    return 1;
-}
-
-// "FS.bsxf: write error (disk full?); the previous FS.bsxf is left as it was", or for
-// several files "FS.bsxf, FS.svg: ... the previous files are left as they were".
-void say_write_error(const outputs& files) {
-    std::string names;
-    for (const auto& o : files) names += (names.empty() ? "" : ", ") + std::string(o->name);
-    if (files.size() == 1)
-        std::printf("%s: write error (disk full?); the previous %s is left as it was\n", names.c_str(), names.c_str());
-    else
-        std::printf("%s: write error (disk full?); the previous files are left as they were\n", names.c_str());
-}
+int cannot_create(const output& o) { return say(say_cannot_create, o.name, o.file.in_the_way()); }
 
 // Writes every file and renames each onto its name only once all were written whole.
 int write(const outputs& files) {
@@ -162,17 +122,16 @@ int write(const outputs& files) {
     for (const auto& o : files) written = written && o->write(o->file.stream());
     for (const auto& o : files) written = written && o->file.finish();
     if (!written) {
-        say_write_error(files);
-        return 1;
+        std::vector<std::string> names;
+        for (const auto& o : files) names.emplace_back(o->name);
+        return say(say_write_error, names);
     }
     for (const auto& o : files) {
         switch (o->file.publish()) {
         case replacement_file::outcome::replaced:
             break;
         case replacement_file::outcome::replaced_unsynced:
-            std::fprintf(stderr, "bandcut: warning: %s was replaced, but the folder could not be synced: %s; the new "
-                                 "file may not survive a power loss\n",
-                         o->name, std::strerror(o->file.sync_error()));
+            say(say_not_synced, o->name, o->file.sync_error());
             break;
         case replacement_file::outcome::rename_failed:
         case replacement_file::outcome::in_the_way:
@@ -200,10 +159,7 @@ outputs files_of(const cut_state& r, bool frmsf, const std::optional<contour_set
 // --sheets: the numbers of each sheet, or why the grid has none (the file is written all
 // the same).
 void add_sheets(cut_state& r) {
-    if (const auto why = sheets_fault(r); !why.empty()) {
-        r.said.push_back({message::kind::warning, "bandcut: warning: --sheets: " + why, 0});
-        return;
-    }
+    if (const auto why = sheets_fault(r); !why.empty()) return warn_no_mesh(r.said, why);
     const auto nelect = r.bands.mesh.nelect;
     explain_sheets(r.said, sheets_at(r, r.ef), electrons_below(r, r.ef), nelect,
                    nelect ? level_for(r, *nelect) : std::nullopt);
@@ -213,7 +169,7 @@ void add_sheets(cut_state& r) {
 // (the other files are written all the same).
 std::optional<contour_set> add_contours(cut_state& r) {
     if (const auto why = contours_fault(r, 0); !why.empty()) {
-        r.said.push_back({message::kind::warning, "bandcut: warning: --svg: " + why + "; FS.svg is not written", 0});
+        warn_no_plane(r.said, why);
         return std::nullopt;
     }
     return contours_of(r, r.ef, 0);
@@ -223,32 +179,27 @@ int run(int argc, char** argv) {
     const command_line c = parse(argc, argv);
     switch (c.action) {
     case command_line::show_help:
-        help();
-        return 0;
+        return say(say_help);
     case command_line::show_version:
-        std::puts("bandcut " BANDCUT_VERSION);
-        return 0;
+        return say(say_version, BANDCUT_VERSION);
     case command_line::unknown:
-        std::printf("unknown option %s\n", c.unknown_option);
-        usage();
-        return 1;
+        return say(say_unknown_option, c.unknown_option);
     case command_line::make_file:
         break;
     }
-    if (c.positional.size() < 4) {
-        usage();
-        return 1;
-    }
+    if (c.positional.size() < 4) return say(say_usage);
     // Converted as atoi and atof convert them, as scripts expect; how, is said.
     const char* const names[] = {"nkx", "nky", "nkz"};
     std::int32_t n[3];
+    account arguments;
     for (std::size_t a = 0; a < 3; ++a) {
         const auto read = read_count_argument(c.positional[a]);
-        say_how_read(names[a], c.positional[a], read);
+        say_how_read(arguments, names[a], c.positional[a], read);
         n[a] = read.value;
     }
     const auto ef = read_energy_argument(c.positional[3]);
-    say_how_read("Ef", c.positional[3], ef);
+    say_how_read(arguments, "Ef", c.positional[3], ef);
+    print(arguments);
     std::fflush(stderr);
 
     cut_state r = run_cut("OUTCAR", grid{n[0], n[1], n[2]}, ef.value);  // every later use is of the float
@@ -269,7 +220,7 @@ int main(int argc, char** argv) {
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {  // the writer's columns; the temporary file is gone with its owner
-        std::puts("bandcut: out of memory");
+        std::puts("bandcut: out of memory");  // made without memory, as say_out_of_memory words it
         return 1;
     }
 }

@@ -63,6 +63,12 @@ class Note(NamedTuple):
     kind: str  # "note" or "warning"
     text: str
 
+class Refused(ValueError):
+    """The listing does not give the grid: str() the program's line, .reason why, .line the listing's line (0: none)."""
+    reason: str
+    line: int
+    def __init__(self, text: str, reason: str, line: int) -> None: ...
+
 class Contours(NamedTuple):
     zone: npt.NDArray[np.float64]  # (m, 2), the plane's Wigner-Seitz cell, counter-clockwise
     lines: Dict[Tuple[int, int], List[npt.NDArray[np.float64]]]  # (spin, band) -> (n, 2) polylines
@@ -70,4 +76,4 @@ class Contours(NamedTuple):
     plane: int
 
 def read(path: Union[str, bytes, os.PathLike] = "OUTCAR", *, mesh: Tuple[int, int, int], ef: Optional[float] = None) -> Cut:
-    """Reads the listing and makes the mesh (nkx, nky, nkz); raises ValueError (the listing), OSError (the file)."""
+    """Reads the listing and makes the mesh (nkx, nky, nkz); raises Refused, a ValueError (the listing), OSError (the file)."""

@@ -294,9 +294,11 @@ cut read_cut(const py::object& where, const std::tuple<int, int, int>& mesh, std
         r = bandcut::run_cut(path, g, ef);
     }
     if (!r.ok) {
-        const std::string& why = r.said.back().text;
-        if (r.unreadable) raise_os_error(why);
-        throw py::value_error(why);
+        const auto& why = r.said.back();
+        if (r.unreadable) raise_os_error(why.text);
+        const py::object refused = py::module_::import("bandcut").attr("Refused")(why.text, bandcut::reason_name(why.why), why.line);
+        PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(refused.ptr())), refused.ptr());
+        throw py::error_already_set();
     }
     return cut(std::move(r));
 }
@@ -391,6 +393,14 @@ the file cannot be written, ValueError for a band that is not there.)");
 import collections as _collections
 Note = _collections.namedtuple("Note", "kind text")
 Note.__doc__ = "A note or warning of the run: kind ('note' or 'warning') and the line as the program prints it."
+class Refused(ValueError):
+    """bandcut.read's refusal: the listing does not give the grid asked for.  str() is the
+    program's line; .reason names why ("listing_ends", "too_few_kpoints", ...: the reasons of
+    <bandcut/cut.hpp>), .line is the listing's line at fault (from 1; 0 when none is)."""
+    def __init__(self, text, reason, line):
+        super().__init__(text)
+        self.reason = reason
+        self.line = line
 Contours = _collections.namedtuple("Contours", "zone lines ef plane")
 Contours.__doc__ = ("The Fermi contours of one plane (Cut.contours): the zone polygon, the lines of each "
                     "(spin, band), the level and the plane.")

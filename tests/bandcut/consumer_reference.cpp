@@ -82,7 +82,8 @@ const char* name_of(bandcut::route how) {
 void report(const bandcut::cut_result& r) {
     std::printf("ok %d, %s, ef %.9g, listing %.9g\n", r.ok(), name_of(r.how()), static_cast<double>(r.ef()),
                 static_cast<double>(r.listing_ef()));
-    for (const auto& m : r.said()) std::printf("[%d line %ld] %s\n", static_cast<int>(m.what), m.line, m.text.c_str());
+    for (const auto& m : r.said())
+        std::printf("[%d %s line %ld] %s\n", static_cast<int>(m.what), bandcut::reason_name(m.why), m.line, m.text.c_str());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -220,6 +221,44 @@ TEST(contours, lines_across_the_zone_are_clipped_to_it) {
     EXPECT_TRUE(bandcut::trace_contours({0, 4, {0, 0}, flat}, unit, bandcut::wigner_seitz(unit)).empty());
     EXPECT_TRUE(bandcut::trace_contours({4, 0, {0, 0}, flat}, unit, bandcut::wigner_seitz(unit)).empty());
     EXPECT_TRUE(bandcut::trace_contours({4, 4, {0, 0}, flat}, unit, {{0, 0}, {1, 0}}).empty());
+}
+
+// A wavy line, x1 = +-q + A sin(2 pi x2) on a lattice long along b1: every point of the
+// true contour inside the zone lies near a drawn line, on every image of either line
+// that reaches into the zone, however far from it the line's loop begins.
+TEST(contours, wavy_lines_are_drawn_wherever_they_cross_the_zone) {
+    const rows oblong{{{3, 0, 0}, {0, 12, 0}, {0, 0, 20}}};
+    const double q = 0.3, amplitude = 0.25, b1 = 2 * pi / 3, b2 = 2 * pi / 12;
+    const auto wave = [&](const point2& k, double) {
+        const double x1 = k[0] / b1, x2 = k[1] / b2;
+        return std::cos(2 * pi * q) - std::cos(2 * pi * (x1 - amplitude * std::sin(2 * pi * x2)));
+    };
+    const auto r = cut_of({oblong, {40, 8, 1}, {0, 0, 0}, wave, 0.0f});
+    ASSERT_TRUE(r.ok);
+    const auto set = bandcut::contours_of(r, 0.0f, 0);
+    ASSERT_EQ(set.bands.size(), 1u);
+    const auto near = [&](point2 p) {
+        double best = 1e300;
+        for (const auto& line : set.bands[0].lines)
+            for (std::size_t k = 0; k + 1 < line.points.size(); ++k) {
+                const point2 a = line.points[k], d{line.points[k + 1][0] - a[0], line.points[k + 1][1] - a[1]};
+                const double t = std::clamp(((p[0] - a[0]) * d[0] + (p[1] - a[1]) * d[1]) / (d[0] * d[0] + d[1] * d[1] + 1e-300), 0.0, 1.0);
+                best = std::min(best, distance(p, {a[0] + t * d[0], a[1] + t * d[1]}));
+            }
+        return best;
+    };
+    int inside = 0;
+    for (int i = 0; i < 400; ++i)
+        for (const double side : {q, -q})
+            for (int m = -2; m <= 2; ++m)
+                for (int n = -2; n <= 2; ++n) {
+                    const double x2 = i / 400.0 + n, x1 = side + amplitude * std::sin(2 * pi * x2) + m;
+                    const point2 p{x1 * b1, x2 * b2};
+                    if (std::fabs(p[0]) > b1 / 2 - 1e-3 || std::fabs(p[1]) > b2 / 2 - 1e-3) continue;
+                    ++inside;
+                    EXPECT_LT(near(p), 0.03) << x1 << " " << x2;
+                }
+    EXPECT_GT(inside, 400);
 }
 
 // The zone of the plane: every corner as near the centre as to the nearest lattice points

@@ -2,6 +2,7 @@
 // it refuses listings whose symmetry sections are hostile, checked again through the
 // program (which the sanitizer build runs too): the previous FS.bsxf intact, nothing left
 // behind, no crash, no abort.
+#include "account.hpp"
 #include "cut_state.hpp"
 #include "run_bandcut.hpp"
 #include "supercell.hpp"
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -102,6 +104,64 @@ bandcut::cut_state cut_text(const std::string& text, const bandcut::grid& g, flo
     return r;
 }
 
+// The words of each reason that is not the listing's (those are listing_test's), once, with
+// the kind of line and the reason each carries.
+TEST(account, each_reason_in_its_words) {
+    using R = bandcut::reason;
+    using K = bandcut::message::kind;
+    using bandcut::account;
+    const auto said = [](auto&& make) {
+        account a;
+        make(a);
+        return a;
+    };
+    const struct {
+        account lines;
+        K kind;
+        R why;
+        std::vector<std::string> words;
+    } cases[] = {
+        {said([](account& a) { bandcut::refuse_empty_grid(a, {4, 0, 2}); }), K::refusal, R::empty_grid,
+         {"the grid needs at least one point along each axis: 4 0 2"}},
+        {said([](account& a) { bandcut::refuse_cannot_open(a, "OUTCAR"); }), K::refusal, R::cannot_open, {"cant open OUTCAR"}},
+        {said([](account& a) { bandcut::say_out_of_memory(a); }), K::refusal, R::out_of_memory, {"bandcut: out of memory"}},
+        {said([](account& a) { bandcut::refuse(a, R::too_few_kpoints, "OUTCAR", 3, "the grid ..."); }), K::refusal,
+         R::too_few_kpoints, {"OUTCAR:3: the grid ..."}},
+        {said([](account& a) { bandcut::refuse(a, R::read_error, "OUTCAR", 0, "a read error"); }), K::refusal, R::read_error,
+         {"OUTCAR: a read error"}},
+        {said([](account& a) { bandcut::warn_no_mesh(a, "why"); }), K::warning, R::no_mesh, {"bandcut: warning: --sheets: why"}},
+        {said([](account& a) { bandcut::warn_no_plane(a, "why"); }), K::warning, R::no_plane,
+         {"bandcut: warning: --svg: why; FS.svg is not written"}},
+        {said([](account& a) { bandcut::say_usage(a); }), K::refusal, R::usage, {"should be like: ", "./a.out nkx nky nkz Ef "}},
+        {said([](account& a) { bandcut::say_version(a, "1.2.3"); }), K::echo, R::usage, {"bandcut 1.2.3"}},
+        {said([](account& a) { bandcut::say_unknown_option(a, "--frobnicate"); }), K::refusal, R::unknown_option,
+         {"unknown option --frobnicate", "should be like: ", "./a.out nkx nky nkz Ef "}},
+        {said([](account& a) { bandcut::say_argument_read_as(a, "Ef", "3,1717", "3.000000", "the text from \",\" on ..."); }),
+         K::warning, R::argument_read_as, {"bandcut: warning: Ef \"3,1717\" was read as 3.000000 (the text from \",\" on ...)"}},
+        {said([](account& a) { bandcut::say_write_error(a, {"FS.bsxf"}); }), K::refusal, R::write_error,
+         {"FS.bsxf: write error (disk full?); the previous FS.bsxf is left as it was"}},
+        {said([](account& a) { bandcut::say_write_error(a, {"FS.bsxf", "FS.svg"}); }), K::refusal, R::write_error,
+         {"FS.bsxf, FS.svg: write error (disk full?); the previous files are left as they were"}},
+        {said([](account& a) { bandcut::say_cannot_create(a, "FS.bsxf", nullptr); }), K::refusal, R::cannot_create,
+         {"can't create fout: FS.bsxf"}},
+        {said([](account& a) { bandcut::say_cannot_create(a, "FS.svg", "a folder"); }), K::refusal, R::cannot_create,
+         {"can't create fout: FS.svg (a folder is there, not a regular file: bandcut replaces only regular files)"}},
+        {said([](account& a) { bandcut::say_not_synced(a, "FS.bsxf", EIO); }), K::warning, R::not_synced,
+         {"bandcut: warning: FS.bsxf was replaced, but the folder could not be synced: Input/output error; the new file "
+          "may not survive a power loss"}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(c.lines.size(), c.words.size()) << c.words[0];
+        for (std::size_t i = 0; i < c.words.size(); ++i) {
+            EXPECT_EQ(c.lines[i].text, c.words[i]);
+            EXPECT_EQ(c.lines[i].what, i == 0 ? c.kind : c.lines[i].what) << c.words[i];
+            EXPECT_STREQ(bandcut::reason_name(c.lines[i].why), bandcut::reason_name(i == 0 ? c.why : R::usage)) << c.words[i];
+        }
+    }
+    EXPECT_STREQ(bandcut::reason_name(R::spin_component_2), "spin_component_2");
+    EXPECT_STREQ(bandcut::reason_name(R::not_synced), "not_synced");
+}
+
 // Each route says which made the grid, in the order the run meets the causes: the echo,
 // the route's note or warning, the selection's warning; a refused grid ends with the
 // refusal.
@@ -116,19 +176,20 @@ TEST(cut, the_account_of_each_route) {
         std::string text;
         bandcut::grid g;
         bandcut::grid_map::route how;
+        bandcut::reason why;  // of the line after the echo
         std::vector<std::pair<message::kind, std::string>> after_echo;  // what follows the Ef line
     } cases[] = {
-        {"placement", full, {2, 2, 2}, bandcut::grid_map::route::placed,
+        {"placement", full, {2, 2, 2}, bandcut::grid_map::route::placed, bandcut::reason::placed,
          {{message::kind::note, "bandcut: note: placed the 8 k-points of the full 2 x 2 x 2 mesh"}}},
-        {"unfolding", reduced, {2, 2, 2}, bandcut::grid_map::route::unfolded,
+        {"unfolding", reduced, {2, 2, 2}, bandcut::grid_map::route::unfolded, bandcut::reason::unfolded,
          {{message::kind::note, "bandcut: note: unfolded 4 irreducible k-points onto the 2 x 2 x 2 grid (48 rotations "
                                 "with time reversal, from the crystal structure)"}}},
-        {"listing order", reduced, {1, 1, 4}, bandcut::grid_map::route::listing_order,
+        {"listing order", reduced, {1, 1, 4}, bandcut::grid_map::route::listing_order, bandcut::reason::listing_order,
          {{message::kind::warning,
            "bandcut: warning: k-point 2 (0.5000 0.0000 0.0000) is off the grid: the listing does not hold the full 1 x 1 x "
            "4 grid; the 4 irreducible k-points do not unfold onto 1 x 1 x 4 (the k-points lie on grids of different shifts "
            "along b1); they lie on a 2 x 2 x 2 grid; values are written in listing order"}}},
-        {"refusal", reduced, {3, 3, 3}, bandcut::grid_map::route::refused,
+        {"refusal", reduced, {3, 3, 3}, bandcut::grid_map::route::refused, bandcut::reason::too_few_kpoints,
          {{message::kind::refusal, "OUTCAR:" + std::to_string(counts_line(reduced)) + ": the grid 3 x 3 x 3 needs 27 k-points "
                                    "but the listing has 4 (NKPTS); the 4 irreducible k-points do not unfold onto 3 x 3 x 3 "
                                    "(the k-points lie on grids of different shifts along b1); they lie on a 2 x 2 x 2 grid"}}},
@@ -141,6 +202,9 @@ TEST(cut, the_account_of_each_route) {
         EXPECT_TRUE(r.said[0].text.starts_with("str=")) << c.name;
         EXPECT_EQ(r.said[8].text, echo) << c.name;
         for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(r.said[i].what, message::kind::echo) << c.name << " " << i;
+        for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(r.said[i].why, bandcut::reason::echo) << c.name << " " << i;
+        ASSERT_GE(r.said.size(), 10u) << c.name;
+        EXPECT_STREQ(bandcut::reason_name(r.said[9].why), bandcut::reason_name(c.why)) << c.name;
         std::vector<std::pair<message::kind, std::string>> after;
         for (std::size_t i = 9; i < r.said.size(); ++i) after.emplace_back(r.said[i].what, r.said[i].text);
         EXPECT_EQ(after, c.after_echo) << c.name;

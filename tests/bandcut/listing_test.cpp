@@ -200,71 +200,75 @@ TEST(listing, second_spin_component) {
     EXPECT_EQ(one.bands.nspin, 1);
 }
 
-TEST(listing, failures_name_the_line) {
+// Each failure names its reason and its line, and says what it found in words.
+TEST(listing, failures_name_their_reason_and_line) {
+    using R = bandcut::reason;
     const struct {
         const char* name;
         std::string text;
         long line;
+        bandcut::reason why;
         const char* what;
     } cases[] = {
-        {"no dimension line", lattice + fermi, 5, "no line holding \"NKPTS\""},
-        {"no k-point count", "NKPTS = many\n" + lattice, 1, "no k-point count after \"NKPTS\""},
-        {"too many k-points", "NKPTS = 3000000000 NBANDS = 1\n", 1, "impossible counts NKPTS 3000000000 and NBANDS 1"},
-        {"no lattice marker", historic_dims + fermi, 2, "no line holding \"reciprocal lattice vectors\""},
-        {"lattice cut short", historic_dims + lattice.substr(0, 98), 3, "the listing ends inside the lattice vectors"},
-        {"no E-fermi", historic_dims + lattice + blocks, 15, "no line holding \"E-fermi\""},
-        {"ends after E-fermi", historic_dims + lattice + fermi + "\n", 7, "the listing ends before its first k-point block"},
-        {"no header", historic_dims + lattice + fermi + "\n\n text\n", 9, "the listing ends before k-point block 1 of 2"},
+        {"no dimension line", lattice + fermi, 5, R::missing_marker, "no line holding \"NKPTS\""},
+        {"no k-point count", "NKPTS = many\n" + lattice, 1, R::bad_counts, "no k-point count after \"NKPTS\""},
+        {"too many k-points", "NKPTS = 3000000000 NBANDS = 1\n", 1, R::bad_counts, "impossible counts NKPTS 3000000000 and NBANDS 1"},
+        {"no lattice marker", historic_dims + fermi, 2, R::missing_marker, "no line holding \"reciprocal lattice vectors\""},
+        {"lattice cut short", historic_dims + lattice.substr(0, 98), 3, R::listing_ends, "the listing ends inside the lattice vectors"},
+        {"no E-fermi", historic_dims + lattice + blocks, 15, R::missing_marker, "no line holding \"E-fermi\""},
+        {"ends after E-fermi", historic_dims + lattice + fermi + "\n", 7, R::listing_ends, "the listing ends before its first k-point block"},
+        {"no header", historic_dims + lattice + fermi + "\n\n text\n", 9, R::listing_ends, "the listing ends before k-point block 1 of 2"},
         {"second block missing", historic_dims + lattice + fermi + "\n\n" + block(1, "  1  -1.0  2.0\n  2  1.5  0.0\n"), 13,
-         "the listing ends before k-point block 2 of 2"},
+         R::listing_ends, "the listing ends before k-point block 2 of 2"},
         {"band line short", historic_dims + lattice + fermi + "\n\n" + block(1, "  1  -1.0  2.0\n  2\n"), 12,
-         "band line without an energy"},
+         R::bad_band_line, "band line without an energy"},
         {"band number missing", historic_dims + lattice + fermi + "\n\n" + block(1, "  1  -1.0  2.0\n  b  1.0  2.0\n"), 12,
-         "band line without an energy"},
+         R::bad_band_line, "band line without an energy"},
         {"NBANDS beyond 32 bits", "NKPTS = 2 x x x x NBANDS 2147483648\n", 1,
-         "impossible counts NKPTS 2 and NBANDS 2147483648"},
-        {"a negative band count", "NKPTS = 2 x x x x NBANDS -2\n", 1, "impossible counts NKPTS 2 and NBANDS -2"},
+         R::bad_counts, "impossible counts NKPTS 2 and NBANDS 2147483648"},
+        {"a negative band count", "NKPTS = 2 x x x x NBANDS -2\n", 1, R::bad_counts, "impossible counts NKPTS 2 and NBANDS -2"},
         {"quasiparticle tables", historic_dims + lattice + fermi + "\n\n k-point 1 : 0 0 0\n  band No.  KS-energies  QP-energies"
                                  "   sigma(KS)   V_xc(KS)     V^pw_x(r,r')   Z            occupation\n\n"
                                  "      1     -10.6914     -11.5224     -13.1578     -12.2189     -17.0452       0.8845       2.0000\n",
-         10, "the listing holds quasiparticle tables (KS-energies, QP-energies), not band energies"},
+         10, R::quasiparticle_tables, "the listing holds quasiparticle tables (KS-energies, QP-energies), not band energies"},
         {"NBANDS far beyond 64 bits", "NKPTS = 2 x x x x NBANDS 99999999999999999999999\n", 1,
-         "impossible counts NKPTS 2 and NBANDS 9223372036854775807"},
+         R::bad_counts, "impossible counts NKPTS 2 and NBANDS 9223372036854775807"},
         // A file cut at its end, mid-line, inside the blocks.
         {"cut inside the last energy", historic_dims + lattice + fermi + "\n\n" + blocks.substr(0, blocks.size() - 6), 17,
-         "the listing ends inside k-point block 2 of 2"},
+         R::listing_ends, "the listing ends inside k-point block 2 of 2"},
         {"cut inside a header", historic_dims + lattice + fermi + "\n\n" + block(1, "  1  -1.0  2.0\n  2  1.5  0.0\n") +
-                                    " k-point     2 :       0.0000", 14, "the listing ends inside k-point block 2 of 2"},
+                                    " k-point     2 :       0.0000", 14, R::listing_ends, "the listing ends inside k-point block 2 of 2"},
         {"cut inside the column heads", historic_dims + lattice + fermi + "\n\n k-point 1 : 0 0 0\n  band No.", 10,
-         "the listing ends inside k-point block 1 of 2"},
+         R::listing_ends, "the listing ends inside k-point block 1 of 2"},
         {"cut inside a separator", historic_dims + lattice + fermi + "\n\n" + blocks.substr(0, blocks.size() - 1) + "  ", 18,
-         "the listing ends inside k-point block 2 of 2"},
+         R::listing_ends, "the listing ends inside k-point block 2 of 2"},
         {"ISPIN = 2 without a second component", current_dims + "   ISPIN  =      2    spin polarized?\n" + lattice +
                                                      fermi + "\n\n" + blocks + "\n\n",
-         21, "the listing ends before spin component 2 (ISPIN = 2)"},
+         21, R::spin_component_2, "the listing ends before spin component 2 (ISPIN = 2)"},
         {"ISPIN = 2, other text where it should begin", current_dims + "   ISPIN  =      2    spin polarized?\n" + lattice +
                                                             fermi + "\n\n" + blocks + "\n ----\n",
-         21, "spin component 2 should begin here (ISPIN = 2)"},
+         21, R::spin_component_2, "spin component 2 should begin here (ISPIN = 2)"},
         // Spin component 2's blocks must name spin component 1's points, in order.
         {"spin component 2's blocks exchanged", current_dims + "   ISPIN  =      2    spin polarized?\n" + lattice + fermi +
                                                     "\n\n" + blocks + "\n spin component 2\n\n" +
                                                     block(2, "  1  -0.5  2.0\n  2  2.5  0.0\n").replace(34, 6, "0.2500") +
                                                     block(1, "  1  -1.0  2.0\n  2  1.5  0.0\n"),
-         23, "the header of k-point block 1 of spin component 2 (0.0000 0.2500 0.5000) is not that of spin component 1 "
+         23, R::spin_component_2, "the header of k-point block 1 of spin component 2 (0.0000 0.2500 0.5000) is not that of spin component 1 "
              "(0.0000 0.0000 0.5000)"},
         // A many-body run prints other tables after E-fermi: named for what it is.
         {"a frequency table after E-fermi", historic_dims + lattice + fermi + "\n  frequency (omega) grid\n" +
                                                 " k-point 1 : 0 0 0\n  1 2 3\n  x\n",
-         11, "the listing is of a many-body run (a frequency table follows its E-fermi line): what follows E-fermi is "
+         11, R::many_body_run, "the listing is of a many-body run (a frequency table follows its E-fermi line): what follows E-fermi is "
              "no set of band energies"},
         {"a many-body ALGO", " INCAR:\n   ALGO = GW0\n" + historic_dims + lattice + fermi + "\n\n k-point 1 : 0 0 0\n"
                                                                                       "  1 2 3\n  x\n",
-         13, "the listing is of a many-body run (ALGO = GW0 at line 2): what follows E-fermi is no set of band energies"},
+         13, R::many_body_run, "the listing is of a many-body run (ALGO = GW0 at line 2): what follows E-fermi is no set of band energies"},
     };
     for (const auto& c : cases) {
         const auto o = read(c.text);
         ASSERT_TRUE(o.failure) << c.name;
         EXPECT_EQ(o.failure->line, c.line) << c.name;
+        EXPECT_STREQ(bandcut::reason_name(o.failure->why), bandcut::reason_name(c.why)) << c.name;
         EXPECT_EQ(o.failure->what, c.what) << c.name;
     }
 }

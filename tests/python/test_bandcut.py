@@ -132,16 +132,21 @@ def test_the_grid_and_the_file_are_the_programs(tmp_path, program, case, mesh, e
     assert cut.reciprocal.shape == (3, 3) and np.allclose(cut.reciprocal, echoed, atol=5e-7)
 
 
-@pytest.mark.parametrize("case, mesh", [("truncated_block", (1, 2, 2)), ("grid_too_large", (2, 2, 2)),
-                                        ("band_without_energy", (1, 2, 2)), ("identity_replaced", (5, 5, 5))])
-def test_a_refusal_raises_with_the_programs_words(tmp_path, monkeypatch, program, case, mesh):
+@pytest.mark.parametrize("case, mesh, reason", [("truncated_block", (1, 2, 2), "listing_ends"),
+                                                ("grid_too_large", (2, 2, 2), "too_few_kpoints"),
+                                                ("band_without_energy", (1, 2, 2), "bad_band_line"),
+                                                ("identity_replaced", (5, 5, 5), "too_few_kpoints")])
+def test_a_refusal_raises_with_the_programs_words(tmp_path, monkeypatch, program, case, mesh, reason):
     folder = listing(tmp_path, case)
     status, out, _ = run_program(program, folder, mesh, 4.25)
     assert status == 1
     monkeypatch.chdir(folder)  # the message names the file as it was given
-    with pytest.raises(ValueError) as refused:
+    with pytest.raises(bandcut.Refused) as refused:
         bandcut.read("OUTCAR", mesh=mesh, ef=4.25)
+    assert isinstance(refused.value, ValueError)
     assert str(refused.value) == out[-1]
+    assert refused.value.reason == reason
+    assert out[-1].startswith(f"OUTCAR:{refused.value.line}: ")  # the line the words name
 
 
 def test_files_that_cannot_be_read_or_written_raise_oserror(tmp_path):

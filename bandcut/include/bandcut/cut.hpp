@@ -18,8 +18,8 @@
 //   Bands and spins count from 0 here (from 1 in the files and the account): band b of
 //   spin component s; a spin-polarised listing has nspin() = 2, and the bands selected
 //   are named s * nbands() + b, spin component 1's before spin component 2's.
-//   Reasons: a run that makes no grid says why in its last line (kind refusal), naming
-//   the listing's line where one is at fault (line, from 1; 0 when none is).
+//   Reasons: a run that makes no grid says why in its last line (kind refusal): its
+//   reason, and the listing's line where one is at fault (line, from 1; 0 when none is).
 // Threads: a cut_result is immutable and may be read from any number of threads; calls
 // on different listings may run at once.
 #pragma once
@@ -53,6 +53,49 @@ struct grid {
     }
 };
 
+// Why a line is said.  Every line bandcut prints has one; a refusal's says what kept the
+// grid from being made, a program can act on it without reading the words.
+enum class reason {
+    none,
+    echo,  // what the listing gave: the dimension line, counts, lattice, Ef, the sheets' table
+    // Refusals: the grid is not made.
+    empty_grid,           // a grid with no point along some axis
+    cannot_open,          // the listing cannot be opened
+    read_error,           // the file itself failed while read (a folder, an I/O error)
+    missing_marker,       // no line holding a marker the file needs (NKPTS, the lattice, E-fermi)
+    listing_ends,         // the listing ends (or a line is cut) inside what the file needs
+    bad_counts,           // NKPTS or NBANDS missing or impossible
+    bad_lattice_line,     // a lattice vector line without six numbers
+    bad_band_line,        // a band line without an energy
+    line_too_long,        // a stream's line beyond the stream limit
+    tables_too_large,     // a stream's band energies beyond the stream limit
+    out_of_memory,        // memory ran short
+    many_body_run,        // the listing of a many-body run: no band energies after E-fermi
+    quasiparticle_tables, // quasiparticle tables instead of band energies
+    spin_component_2,     // spin component 2 missing, or its blocks not those of component 1
+    too_few_kpoints,      // the grid needs more k-points than the listing has, and none unfold
+    // Notes and warnings: the grid is made.
+    placed,               // the full mesh placed
+    unfolded,             // a reduced mesh unfolded
+    listing_order,        // values in listing order, and why
+    shifted_mesh,         // the mesh lies off the zone centre
+    later_sets,           // sets of band energies after the first left out
+    no_band_crosses,      // no band crosses Ef: where the bands lie
+    frmsf_kind,           // the kind of grid FS.frmsf names
+    no_mesh,              // --sheets: no mesh to integrate over
+    no_plane,             // --svg: no plane to draw
+    // The program's own lines.
+    usage,                // the command line is short of arguments
+    unknown_option,       // an option bandcut does not know
+    argument_read_as,     // an argument that is not plainly a number, and how it was read
+    write_error,          // a file could not be written whole; the previous ones are kept
+    cannot_create,        // a file could not be created or put in place
+    not_synced            // a file was replaced but the folder not synced
+};
+
+// The reason's name as written here ("listing_ends"); "none" for none.
+const char* reason_name(reason r) noexcept;
+
 // One line of what a run says.
 struct message {
     // echo and refusal go to standard output, note and warning to standard error.
@@ -60,6 +103,7 @@ struct message {
     kind what;
     std::string text;  // the line as printed, without its newline
     long line = 0;     // a refusal about a line of the listing: that line (counting from 1)
+    bandcut::reason why = reason::none;
 };
 using account = std::vector<message>;
 
