@@ -5,65 +5,35 @@
 #include <bandcut/cut.hpp>
 
 #include <cstdio>
-#include <cstring>
+#include <string>
 
 namespace {
 
-// A full 2 x 2 x 2 mesh of a 3 A cube, two bands, as a listing prints it.
-const char listing[] = R"( a listing for the hosts
- Dimension of arrays:
-   k-points           NKPTS =      8   k-points in BZ     NKDIM =      8   number of bands    NBANDS=      2
-
-      direct lattice vectors                 reciprocal lattice vectors
-     3.000000000  0.000000000  0.000000000     0.333333333  0.000000000  0.000000000
-     0.000000000  3.000000000  0.000000000     0.000000000  0.333333333  0.000000000
-     0.000000000  0.000000000  3.000000000     0.000000000  0.000000000  0.333333333
-
- E-fermi :   5.0000     XC(G=0): -10.2373     alpha+bet :-12.9472
-
-
- k-point     1 :        0.0000    0.0000    0.0000
-  band No.  band energies     occupation 
-      1       2.3000      2.00000
-      2       5.3000      0.00000
-
- k-point     2 :        0.0000    0.0000    0.5000
-  band No.  band energies     occupation 
-      1       4.1000      2.00000
-      2       7.1000      0.00000
-
- k-point     3 :        0.0000    0.5000    0.0000
-  band No.  band energies     occupation 
-      1       4.1000      2.00000
-      2       7.1000      0.00000
-
- k-point     4 :        0.0000    0.5000    0.5000
-  band No.  band energies     occupation 
-      1       5.9000      0.00000
-      2       8.9000      0.00000
-
- k-point     5 :        0.5000    0.0000    0.0000
-  band No.  band energies     occupation 
-      1       4.1000      2.00000
-      2       7.1000      0.00000
-
- k-point     6 :        0.5000    0.0000    0.5000
-  band No.  band energies     occupation 
-      1       5.9000      0.00000
-      2       8.9000      0.00000
-
- k-point     7 :        0.5000    0.5000    0.0000
-  band No.  band energies     occupation 
-      1       5.9000      0.00000
-      2       8.9000      0.00000
-
- k-point     8 :        0.5000    0.5000    0.5000
-  band No.  band energies     occupation 
-      1       7.7000      0.00000
-      2      10.7000      0.00000
-
---------------------------------------------------------------------------------
-)";
+// A full 2 x 2 x 2 mesh of a 3 A cube, two bands, as a listing prints it: a tight-binding
+// band about 5 eV and one 3 eV above it.
+std::string listing() {
+    std::string text = " a listing for the hosts\n Dimension of arrays:\n"
+                       "   k-points           NKPTS =      8   k-points in BZ     NKDIM =      8   number of bands    NBANDS=      2\n"
+                       "\n      direct lattice vectors                 reciprocal lattice vectors\n"
+                       "     3.000000000  0.000000000  0.000000000     0.333333333  0.000000000  0.000000000\n"
+                       "     0.000000000  3.000000000  0.000000000     0.000000000  0.333333333  0.000000000\n"
+                       "     0.000000000  0.000000000  3.000000000     0.000000000  0.000000000  0.333333333\n"
+                       "\n E-fermi :   5.0000     XC(G=0): -10.2373     alpha+bet :-12.9472\n\n\n";
+    char line[120];
+    for (int n = 0; n < 8; ++n) {
+        const int i = n / 4, j = n / 2 % 2, k = n % 2;
+        std::snprintf(line, sizeof line, " k-point %5d :    %10.4f%10.4f%10.4f\n  band No.  band energies     occupation \n",
+                      n + 1, i / 2.0, j / 2.0, k / 2.0);
+        text += line;
+        const double e = 5.0 - 0.9 * ((1 - 2 * i) + (1 - 2 * j) + (1 - 2 * k));
+        for (int b = 0; b < 2; ++b) {
+            std::snprintf(line, sizeof line, "%7d%13.4f%13.5f\n", b + 1, e + 3 * b, e + 3 * b < 5 ? 2.0 : 0.0);
+            text += line;
+        }
+        text += "\n";
+    }
+    return text + std::string(80, '-') + "\n";
+}
 
 const char* name_of(bandcut::route how) {
     switch (how) {
@@ -90,7 +60,8 @@ void report(const bandcut::cut_result& r) {
 
 int main() {
     const bandcut::grid g{2, 2, 2};
-    const bandcut::cut_result r = bandcut::cut_buffer(listing, std::strlen(listing), "OUTCAR", g, 5.2f);
+    const std::string text = listing();
+    const bandcut::cut_result r = bandcut::cut_buffer(text.data(), text.size(), "OUTCAR", g, 5.2f);
     report(r);
     if (!r.ok()) return 1;
     std::printf("%d spin component(s), %d bands, %lld points; selected:", r.nspin(), r.nbands(),
@@ -101,8 +72,8 @@ int main() {
                 v[0], v[1], v[2], r.reciprocal()[0][0]);
     if (!r.write_bandgrid(stdout)) return 1;
     // The listing's own Fermi energy; a listing cut short, refused naming its line; no listing.
-    report(bandcut::cut_buffer(listing, std::strlen(listing), "OUTCAR", g, std::nullopt));
-    report(bandcut::cut_buffer(listing, 700, "OUTCAR", g, 5.2f));
-    report(bandcut::cut_buffer(listing, 0, "OUTCAR", g, 5.2f));
+    report(bandcut::cut_buffer(text.data(), text.size(), "OUTCAR", g, std::nullopt));
+    report(bandcut::cut_buffer(text.data(), 700, "OUTCAR", g, 5.2f));
+    report(bandcut::cut_buffer(text.data(), 0, "OUTCAR", g, 5.2f));
     return 0;
 }
