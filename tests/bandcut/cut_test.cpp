@@ -205,6 +205,7 @@ TEST(cut, the_account_of_each_route) {
         for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(r.said[i].why, bandcut::reason::echo) << c.name << " " << i;
         ASSERT_GE(r.said.size(), 10u) << c.name;
         EXPECT_STREQ(bandcut::reason_name(r.said[9].why), bandcut::reason_name(c.why)) << c.name;
+        EXPECT_EQ(r.said[9].line, c.how == bandcut::grid_map::route::refused ? counts_line(reduced) : 0) << c.name;
         std::vector<std::pair<message::kind, std::string>> after;
         for (std::size_t i = 9; i < r.said.size(); ++i) after.emplace_back(r.said[i].what, r.said[i].text);
         EXPECT_EQ(after, c.after_echo) << c.name;
