@@ -15,7 +15,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <new>
