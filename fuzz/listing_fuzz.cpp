@@ -1,11 +1,13 @@
 // Any bytes as "OUTCAR", after four bytes that choose the grid and Ef: the same one call
-// the program makes (bandcut::cut), then both writers and the sheets' numbers on what it
-// gives, with small buffers so that the growth and flush paths run too.  No crash, no
+// the program makes (bandcut::cut), then the writers, the sheets' numbers and the contours'
+// picture on what it gives, with small buffers so that the growth and flush paths run too.  No crash, no
 // hang, no read out of bounds.
 #include "bandgrid.hpp"
+#include "contours.hpp"
 #include "cut_state.hpp"
 #include "frmsf.hpp"
 #include "sheets.hpp"
+#include "svg.hpp"
 
 #include <cstdint>
 #include <cstdio>
@@ -30,5 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bandcut::sheets_at(r, r.ef);
         bandcut::level_for(r, bandcut::electrons_below(r, r.ef).electrons);
     }
+    if (bandcut::contours_fault(r, 0).empty()) bandcut::write_svg(sink, bandcut::contours_of(r, r.ef, 0), r.g);
     return 0;
 }
