@@ -36,9 +36,9 @@ rng = np.random.default_rng(1)
 nk, nband, nspin = 20000, 400, 2
 e = np.sort(rng.uniform(-10, 15, (nk, nband, nspin)), axis=1)
 w = np.full(nk, 1 / nk)
-lo, hi = occsolve.energy_bracket(e, w, 300.0)
+lo, hi = occsolve.find_bracket(e, w, temperature=300.0)
 start = time.process_time()
-level, status = occsolve.find_level(e, w, 0.45 * nband * nspin, 300.0, bracket=(lo, hi))
+level, status = occsolve.find_level(e, w, temperature=300.0, electrons=0.45 * nband * nspin, bracket=(lo, hi))
 print(time.process_time() - start, status)
 """
 
