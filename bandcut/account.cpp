@@ -229,6 +229,80 @@ void explain_no_crossing(account& said, const listing& bands, float ef, const ba
     }
 }
 
+namespace {
+
+std::string block_words(const read_failure& f) {
+    return "k-point block " + std::to_string(f.counts[0]) + " of " + std::to_string(f.counts[1]) +
+           (f.spin2 ? " of spin component 2" : "");
+}
+
+std::string ends_words(const read_failure& f) {
+    using place = read_failure::place;
+    switch (f.at) {
+    case place::lattice:
+        return "the listing ends inside the lattice vectors";
+    case place::first_block:
+        return "the listing ends before its first k-point block";
+    case place::before_block:
+        return "the listing ends before " + block_words(f);
+    default:
+        return "the listing ends inside " + block_words(f);
+    }
+}
+
+std::string spin_words(const read_failure& f) {
+    using place = read_failure::place;
+    if (f.at == place::ends_before) return "the listing ends before spin component 2 (ISPIN = 2)";
+    if (f.at == place::should_begin) return "spin component 2 should begin here (ISPIN = 2)";
+    char text[240];
+    std::snprintf(text, sizeof text,
+                  "the header of k-point block %lld of spin component 2 (%.4f %.4f %.4f) is not that of spin component 1 "
+                  "(%.4f %.4f %.4f)",
+                  static_cast<long long>(f.counts[0]), wide(f.header[0]), wide(f.header[1]), wide(f.header[2]), wide(f.first[0]),
+                  wide(f.first[1]), wide(f.first[2]));
+    return text;
+}
+
+std::string counts_words(const read_failure& f) {
+    if (f.at == read_failure::place::no_kpoint_count) return "no k-point count after \"NKPTS\"";
+    if (f.at == read_failure::place::no_band_count) return "no band count after \"NBANDS\"";
+    return "impossible counts NKPTS " + std::to_string(f.counts[0]) + " and NBANDS " + std::to_string(f.counts[1]);
+}
+
+}  // namespace
+
+std::string failure_words(const read_failure& f) {
+    const std::string a = std::to_string(f.counts[0]), b = std::to_string(f.counts[1]);
+    switch (f.why) {
+    case reason::missing_marker:
+        return "no line holding \"" + f.text + "\"";
+    case reason::bad_counts:
+        return counts_words(f);
+    case reason::listing_ends:
+        return ends_words(f);
+    case reason::spin_component_2:
+        return spin_words(f);
+    case reason::line_too_long:
+        return "a line longer than " + a + " bytes: the longest a listing that is not a regular file may hold";
+    case reason::tables_too_large:
+        return "the band energies would take more than " + a + " bytes: the most a listing that is not a regular file may fill";
+    case reason::out_of_memory:
+        return "not enough memory for " + a + " k-points of " + b + " bands";
+    case reason::many_body_run:
+        return "the listing is of a many-body run (" +
+               (f.text.empty() ? std::string("a frequency table follows its E-fermi line") : "ALGO = " + f.text + " at line " + a) +
+               "): what follows E-fermi is no set of band energies";
+    case reason::bad_lattice_line:
+        return "lattice vector line without six numbers";
+    case reason::bad_band_line:
+        return "band line without an energy";
+    case reason::quasiparticle_tables:
+        return "the listing holds quasiparticle tables (KS-energies, QP-energies), not band energies";
+    default:
+        return f.text;  // read_error: the system's words
+    }
+}
+
 void refuse_empty_grid(account& said, const grid& g) {
     said.push_back({message::kind::refusal, "the grid needs at least one point along each axis: " + std::to_string(g.nkx) +
                                                 " " + std::to_string(g.nky) + " " + std::to_string(g.nkz),

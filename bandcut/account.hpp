@@ -34,6 +34,10 @@ void echo_listing(account& said, const listing& bands, float ef);
 // A refusal about `file` for `why`: "OUTCAR:12: what" (line 0: "OUTCAR: what").
 void refuse(account& said, reason why, std::string_view file, long line, const std::string& what);
 
+// The words of a read failure, from its reason and numbers: "the listing ends inside
+// k-point block 3 of 8", "no line holding \"E-fermi\"" ...
+std::string failure_words(const read_failure& f);
+
 // The refusals made beside the reading: a grid with no point along an axis, a listing
 // that cannot be opened ("cant open OUTCAR"), memory run short.
 void refuse_empty_grid(account& said, const grid& g);

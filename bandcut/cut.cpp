@@ -34,7 +34,7 @@ void run(cut_state& r, std::FILE* in, std::string_view name, std::optional<float
     echo_listing(r.said, r.bands, r.ef);
     if (failure) {
         r.unreadable = failure->unreadable;
-        return refuse(r.said, failure->why, name, failure->line, failure->what);
+        return refuse(r.said, failure->why, name, failure->line, failure_words(*failure));
     }
     note_sets(r.said, r.bands);
     auto budget = symmetry_budget::for_listing(r.bands.bytes);

@@ -195,22 +195,37 @@ public:
     }
 
 private:
-    read_failure fail(reason why, std::string what) const { return {lines_.number(), std::move(what), false, why}; }
+    read_failure fail(reason why, read_failure::place at = read_failure::place::none, std::int64_t a = 0,
+                      std::int64_t b = 0) const {
+        read_failure f;
+        f.line = lines_.number();
+        f.why = why;
+        f.at = at;
+        f.counts[0] = a;
+        f.counts[1] = b;
+        return f;
+    }
     read_failure unreadable() const {
-        if (lines_.too_long())
-            return fail(reason::line_too_long, "a line longer than " + std::to_string(stream_line_) +
-                                                   " bytes: the longest a listing that is not a regular file may hold");
-        return {lines_.number(), lines_.trouble(), true, reason::read_error};
+        if (lines_.too_long()) return fail(reason::line_too_long, read_failure::place::none, static_cast<std::int64_t>(stream_line_));
+        read_failure f = fail(reason::read_error);
+        f.unreadable = true;
+        f.text = lines_.trouble();
+        return f;
     }
 
     read_failure missing(std::string_view marker) const {
         if (lines_.trouble()) return unreadable();
-        return fail(reason::missing_marker, "no line holding \"" + std::string(marker) + "\"");
+        read_failure f = fail(reason::missing_marker);
+        f.text = marker;
+        return f;
     }
 
-    std::optional<read_failure> ended(const std::string& where) const {
+    // The listing ends at `at`, before or inside k-point block `k` (from 1) of spin component `spin`.
+    std::optional<read_failure> ended(read_failure::place at, std::size_t k = 0, int spin = 0) const {
         if (lines_.trouble()) return unreadable();
-        return fail(reason::listing_ends, "the listing ends " + where);
+        read_failure f = fail(reason::listing_ends, at, static_cast<std::int64_t>(k), out_.nkpts);
+        f.spin2 = spin == 1;
+        return f;
     }
 
     // The next line; an empty one once the listing has ended.
@@ -237,13 +252,13 @@ private:
         out_.dimension_line.assign(text);
         out_.reached = listing::stage::dimension_line;
         const auto nkpts = dimension_count(text, 4, "NKPTS");
-        if (!nkpts) return fail(reason::bad_counts, "no k-point count after \"NKPTS\"");
+        if (!nkpts) return fail(reason::bad_counts, read_failure::place::no_kpoint_count);
         const auto nbands = dimension_count(text, 9, "NBANDS");
-        if (!nbands) return fail(reason::bad_counts, "no band count after \"NBANDS\"");
+        if (!nbands) return fail(reason::bad_counts, read_failure::place::no_band_count);
 
         constexpr std::int64_t most = std::numeric_limits<std::int32_t>::max();
         if (*nkpts < 0 || *nbands < 0 || *nkpts > most || *nbands > most)
-            return fail(reason::bad_counts, "impossible counts NKPTS " + std::to_string(*nkpts) + " and NBANDS " + std::to_string(*nbands));
+            return fail(reason::bad_counts, read_failure::place::impossible, *nkpts, *nbands);
         out_.nkpts = static_cast<std::int32_t>(*nkpts);
         out_.nbands = static_cast<std::int32_t>(*nbands);
         out_.counts_line = lines_.number();
@@ -255,10 +270,8 @@ private:
     template <class T>
     read_failure no_room(const growing_table<T>& table) const {
         if (table.over_budget())
-            return fail(reason::tables_too_large, "the band energies would take more than " + std::to_string(stream_tables_) +
-                        " bytes: the most a listing that is not a regular file may fill");
-        return fail(reason::out_of_memory, "not enough memory for " + std::to_string(out_.nkpts) + " k-points of " + std::to_string(out_.nbands) +
-                    " bands");
+            return fail(reason::tables_too_large, read_failure::place::none, static_cast<std::int64_t>(stream_tables_));
+        return fail(reason::out_of_memory, read_failure::place::none, out_.nkpts, out_.nbands);
     }
 
     // Each number of the three lines once, read both as the file prints it (single
@@ -266,10 +279,10 @@ private:
     std::optional<read_failure> lattice() {
         if (!scan_for("reciprocal lattice vectors")) return missing("reciprocal lattice vectors");
         for (std::size_t i = 0; i < 3; ++i) {
-            if (!next(line_)) return ended("inside the lattice vectors");
+            if (!next(line_)) return ended(read_failure::place::lattice);
             sections_.see(line_, lines_.number());
             if (!lattice_row(line_, i) && !lattice_row_by_blanks(line_, i))
-                return fail(reason::bad_lattice_line, "lattice vector line without six numbers");
+                return fail(reason::bad_lattice_line);
         }
         out_.reached = listing::stage::lattice;
         return std::nullopt;
@@ -312,11 +325,9 @@ private:
     read_failure named_for_the_run(read_failure failure) const {
         if (failure.unreadable || (out_.mesh.many_body.empty() && !frequencies_)) return failure;
         failure.why = reason::many_body_run;
-        failure.what = "the listing is of a many-body run (" +
-                       (out_.mesh.many_body.empty() ? std::string("a frequency table follows its E-fermi line")
-                                                    : "ALGO = " + out_.mesh.many_body + " at line " +
-                                                          std::to_string(out_.mesh.many_body_line)) +
-                       "): what follows E-fermi is no set of band energies";
+        failure.at = read_failure::place::none;
+        failure.text = out_.mesh.many_body;
+        failure.counts[0] = out_.mesh.many_body_line;
         return failure;
     }
 
@@ -326,7 +337,7 @@ private:
     // until a header when none stands where it is expected.
     std::optional<read_failure> eigenvalues() {
         for (int discarded = 0; discarded < 2; ++discarded) {
-            if (!next(line_)) return ended("before its first k-point block");
+            if (!next(line_)) return ended(read_failure::place::first_block);
             frequencies_ = frequencies_ || names_frequencies(line_);
         }
         if (auto failure = blocks(0)) return failure;
@@ -345,8 +356,8 @@ private:
         }
         if (lines_.trouble()) return unreadable();
         if (ispin == 2)
-            return fail(reason::spin_component_2, line_.empty() && !lines_.unterminated() ? "the listing ends before spin component 2 (ISPIN = 2)"
-                                                                : "spin component 2 should begin here (ISPIN = 2)");
+            return fail(reason::spin_component_2, line_.empty() && !lines_.unterminated() ? read_failure::place::ends_before
+                                                                                           : read_failure::place::should_begin);
         return std::nullopt;
     }
 
@@ -379,17 +390,13 @@ private:
         growing_table<float> table(nkpts * nbands, first_table_, budget_);
         growing_table<vec3> coordinates(nkpts, first_table_ / 4, budget_);
         for (std::size_t k = 0; k < nkpts; ++k) {
-            const auto block = [&] {
-                return "k-point block " + std::to_string(k + 1) + " of " + std::to_string(out_.nkpts) +
-                       (spin ? " of spin component 2" : "");
-            };
             bool header = next(line_) && is_kpoint_header(line_);
             while (!header && next(line_)) {
                 header = is_kpoint_header(line_);
                 if (k == 0 && spin == 0 && !header) frequencies_ = frequencies_ || names_frequencies(line_);
             }
-            if (!header) return ended("before " + block());
-            if (lines_.unterminated()) return ended("inside " + block());
+            if (!header) return ended(read_failure::place::before_block, k + 1, spin);
+            if (lines_.unterminated()) return ended(read_failure::place::inside_block, k + 1, spin);
             if (spin == 0) {
                 vec3* c = coordinates.room(k + 1);
                 if (!c) return no_room(coordinates);
@@ -397,12 +404,11 @@ private:
             } else if (const auto failure = same_point(k)) {
                 return failure;
             }
-            if (!next(line_) || lines_.unterminated()) return ended("inside " + block());  // column heads
-            if (contains(line_, "QP-energies") || contains(line_, "KS-energies"))
-                return fail(reason::quasiparticle_tables, "the listing holds quasiparticle tables (KS-energies, QP-energies), not band energies");
-            if (auto failure = band_lines(table, k * nbands, nbands, block)) return failure;
+            if (!next(line_) || lines_.unterminated()) return ended(read_failure::place::inside_block, k + 1, spin);  // column heads
+            if (contains(line_, "QP-energies") || contains(line_, "KS-energies")) return fail(reason::quasiparticle_tables);
+            if (auto failure = band_lines(table, k * nbands, nbands, k + 1, spin)) return failure;
             // The separator; a listing may end before it, but not inside it.
-            if (next(line_) && lines_.unterminated()) return ended("inside " + block());
+            if (next(line_) && lines_.unterminated()) return ended(read_failure::place::inside_block, k + 1, spin);
         }
         out_.eband[static_cast<std::size_t>(spin)] = table.release();
         if (spin == 0) out_.kpoint = coordinates.release();
@@ -419,21 +425,18 @@ private:
         for (std::size_t a = 0; a < 3; ++a)
             same = same && (c[a] == first[a] || (std::isnan(c[a]) && std::isnan(first[a])));
         if (same) return std::nullopt;
-        char text[240];
-        std::snprintf(text, sizeof text,
-                      "the header of k-point block %zu of spin component 2 (%.4f %.4f %.4f) is not that of spin component 1 "
-                      "(%.4f %.4f %.4f)",
-                      k + 1, static_cast<double>(c[0]), static_cast<double>(c[1]), static_cast<double>(c[2]),
-                      static_cast<double>(first[0]), static_cast<double>(first[1]), static_cast<double>(first[2]));
-        return fail(reason::spin_component_2, text);
+        read_failure f = fail(reason::spin_component_2, read_failure::place::other_header, static_cast<std::int64_t>(k + 1));
+        f.header = c;
+        f.first = first;
+        return f;
     }
 
     // One block's band lines into the table from entry `first` on: those of the usual
     // shape read in place as far as the buffer holds them, then one line the exact way,
     // which teaches the shape anew.  The table grows only by the lines the buffer holds.
-    template <class Name>
-    std::optional<read_failure> band_lines(growing_table<float>& table, std::size_t first, std::size_t nbands,
-                                           const Name& block) {
+    // The block is block `k` (from 1) of spin component `spin`.
+    std::optional<read_failure> band_lines(growing_table<float>& table, std::size_t first, std::size_t nbands, std::size_t k,
+                                           int spin) {
         for (std::size_t b = 0; b < nbands; ++b) {
             std::size_t held = 0;
             const char* const ahead = lines_.peek(held);
@@ -445,9 +448,9 @@ private:
             lines_.skip(taken, taken * (shape_.length + 1));
             b += taken;
             if (b == nbands) break;
-            if (!next(line_)) return ended("inside " + block());
-            if (!band_energy(line_.data(), line_.data() + line_.size(), row[b])) return fail(reason::bad_band_line, "band line without an energy");
-            if (lines_.unterminated()) return ended("inside " + block());
+            if (!next(line_)) return ended(read_failure::place::inside_block, k, spin);
+            if (!band_energy(line_.data(), line_.data() + line_.size(), row[b])) return fail(reason::bad_band_line);
+            if (lines_.unterminated()) return ended(read_failure::place::inside_block, k, spin);
             shape_ = learn_band_shape(line_, row[b]);
         }
         return std::nullopt;

@@ -83,14 +83,31 @@ struct listing {
     mesh_sections mesh;
 };
 
-// Why a listing could not be read: the line it concerns (counting from 1; for a missing
-// marker the last line of the listing; 0 when no line is concerned, as for a read
-// error at the start) and what is wrong, as one line of text.
+// Why a listing could not be read: the reason, the line it concerns (counting from 1; for
+// a missing marker the last line of the listing; 0 when no line is concerned, as for a
+// read error at the start), and what the account words it from (failure_words, account.hpp):
+//   read_error        text: the system's words
+//   missing_marker    text: the marker
+//   bad_counts        at: no_kpoint_count, no_band_count or impossible (counts: NKPTS, NBANDS)
+//   listing_ends      at: lattice, first_block, before_block or inside_block (counts: the block
+//                     from 1, NKPTS; spin2: the block is spin component 2's)
+//   line_too_long, tables_too_large   counts[0]: the stream's limit, bytes
+//   out_of_memory     counts: NKPTS, NBANDS
+//   many_body_run     text: ALGO's value (empty: a frequency table follows E-fermi); counts[0]: its line
+//   spin_component_2  at: ends_before, should_begin or other_header (counts[0]: the block from
+//                     1; header and first: the two headers' coordinates)
+//   bad_lattice_line, bad_band_line, quasiparticle_tables: nothing more.
 struct read_failure {
-    long line;
-    std::string what;
-    bool unreadable = false;  // the file itself failed (a read error, a folder of that name), not its text
+    enum class place { none, lattice, first_block, before_block, inside_block, no_kpoint_count, no_band_count, impossible,
+                       ends_before, should_begin, other_header };
+    long line = 0;
     reason why = reason::read_error;
+    bool unreadable = false;  // the file itself failed (a read error, a folder of that name), not its text
+    place at = place::none;
+    std::string text;
+    std::int64_t counts[2] = {0, 0};
+    bool spin2 = false;
+    vec3 header{}, first{};
 };
 
 struct read_options {
