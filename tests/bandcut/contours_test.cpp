@@ -366,6 +366,26 @@ TEST(contours, the_picture_names_what_it_shows) {
     EXPECT_EQ(count(">band 3</text>"), 1u);
     EXPECT_EQ(count(">band 4 of spin component 2 (no contour in this plane)</text>"), 1u);
     EXPECT_EQ(count("Z\""), 1u);  // the one closed contour
+    // A pocket beyond the zone's right edge moves the page's centre along x only: every tick
+    // of either axis still lies on the plot's frame (80..600 across, 50..570 down).
+    c.bands = {{0, 0, {{{{1.8, 0.2}, {2.2, 0}, {1.8, -0.2}, {1.8, 0.2}}, true}}}};
+    out = open_memstream(&text, &size);
+    ASSERT_TRUE(bandcut::write_svg(out, c, {15, 15, 1}));
+    std::fclose(out);
+    const std::string shifted(text, size);
+    std::free(text);
+    int ticks = 0;
+    for (const char* mark : {"v-6\"", "h6\""})
+        for (auto at = shifted.find(mark); at != std::string::npos; at = shifted.find(mark, at + 1), ++ticks) {
+            const auto m = shifted.rfind("d=\"M", at);
+            double x = 0, y = 0;
+            ASSERT_EQ(std::sscanf(shifted.c_str() + m + 4, "%lf %lf", &x, &y), 2);
+            EXPECT_GE(x, 80 - 1e-9);
+            EXPECT_LE(x, 600 + 1e-9);
+            EXPECT_GE(y, 50 - 1e-9);
+            EXPECT_LE(y, 570 + 1e-9);
+        }
+    EXPECT_GE(ticks, 8);
 }
 
 }  // namespace
