@@ -59,16 +59,16 @@ std::string left_out(const grid_map& map) {
 // the rotations reverse them, swapping the spin components)"
 std::string how_unfolded(const unfolding& u) {
     std::string how = std::to_string(u.rotations) + " rotations" + (u.time_reversal ? " with time reversal" : "") +
-                      ", from " + u.source;
+                      ", from " + source_words(u.source);
     if (u.spins_agree) return how + "; the spin components agree at every listed point, so no rotation's spin action matters";
     if (u.by_energies) return how + "; each fixes a listed point where the spin components differ, so each keeps the moments";
-    if (*u.moments == '\0') return how;
-    how += std::string("; moments from ") + u.moments;
+    if (u.moments == moment_origin::none) return how;
+    how += std::string("; moments from ") + moment_words(u.moments);
     if (u.reversing > 0) {
         how += ": " + std::to_string(u.reversing) + " of the rotations reverse them, swapping the spin components";
     } else if (u.left_out > 0 && u.refuted_band >= 0) {
         how += ": only the rotations that keep them, as the calculation used (the energies refute the " +
-               std::to_string(u.left_out) + " that reverse them: at " + u.refuted_at + " band " +
+               std::to_string(u.left_out) + " that reverse them: at " + point_words(u.refuted_k, u.refuted_c) + " band " +
                std::to_string(u.refuted_band + 1) + "'s spin components differ)";
     } else if (u.left_out > 0) {
         how += ": only the rotations that keep them, as the calculation used (the " + std::to_string(u.left_out) +
@@ -84,9 +84,10 @@ void warn_listing_order(account& said, const listing& bands, const grid& g, cons
     const vec3& c = bands.kpoint[static_cast<std::size_t>(p.k)];
     char head[160];
     std::snprintf(head, sizeof head, "k-point %lld (%.4f %.4f %.4f) %s: ", static_cast<long long>(p.k + 1), wide(c[0]),
-                  wide(c[1]), wide(c[2]), p.why.c_str());
-    warn(said, reason::listing_order, head + ("the listing does not hold the full " + grid_text(g)) + " grid; " + map.not_unfolded +
+                  wide(c[1]), wide(c[2]), finding_words(found(p.why)).c_str());
+    warn(said, reason::listing_order, head + ("the listing does not hold the full " + grid_text(g)) + " grid; " + finding_words(map.not_unfolded) +
                    "; values are written in listing order" + left_out(map));
+    said.back().cause = cause_name(map.not_unfolded.why);
 }
 
 // "names a band list": "band 7", "bands 7 and 8", "bands 7, 8 and 9", and the bands of
@@ -170,7 +171,8 @@ void explain_route(account& said, std::string_view file, const listing& bands, c
                                                            : std::to_string(g.points()) + " k-points";
     refuse(said, reason::too_few_kpoints, file, bands.counts_line,
            "the grid " + grid_text(g) + " needs " + needs + " but the listing has " + std::to_string(bands.nkpts) +
-               " (NKPTS); " + map.not_unfolded);
+               " (NKPTS); " + finding_words(map.not_unfolded));
+    said.back().cause = cause_name(map.not_unfolded.why);
 }
 
 void explain_sheets(account& said, const std::vector<sheet>& sheets, const grid_count& at_ef, std::optional<double> nelect,
@@ -315,10 +317,14 @@ void refuse_cannot_open(account& said, std::string_view path) {
 
 void say_out_of_memory(account& said) { said.push_back({message::kind::refusal, "bandcut: out of memory", 0, reason::out_of_memory}); }
 
-void warn_no_mesh(account& said, const std::string& why) { warn(said, reason::no_mesh, "--sheets: " + why); }
+void warn_no_mesh(account& said, const finding& why) {
+    warn(said, reason::no_mesh, "--sheets: " + finding_words(why));
+    said.back().cause = cause_name(why.why);
+}
 
-void warn_no_plane(account& said, const std::string& why) {
-    warn(said, reason::no_plane, "--svg: " + why + "; FS.svg is not written");
+void warn_no_plane(account& said, const finding& why) {
+    warn(said, reason::no_plane, "--svg: " + finding_words(why) + "; FS.svg is not written");
+    said.back().cause = cause_name(why.why);
 }
 
 void say_usage(account& said) {

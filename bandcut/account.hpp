@@ -12,6 +12,7 @@
 // "should be like: " / "./a.out nkx nky nkz Ef " and the prefix "can't create fout: FS.bsxf".  Everything else is bandcut's to word.
 #pragma once
 
+#include "finding.hpp"
 #include "grid.hpp"
 #include "listing.hpp"
 #include "route.hpp"
@@ -46,8 +47,20 @@ void say_out_of_memory(account& said);
 
 // --sheets and --svg where the grid has no mesh or no plane: why, as a warning (the
 // band-grid file is written all the same).
-void warn_no_mesh(account& said, const std::string& why);
-void warn_no_plane(account& said, const std::string& why);
+void warn_no_mesh(account& said, const finding& why);
+void warn_no_plane(account& said, const finding& why);
+
+// The words of a finding of the placement, the unfolding or the outputs: "the 36
+// irreducible k-points do not unfold onto 8 x 8 x 8 (3 grid points unreached); they lie on
+// a 6 x 6 x 6 grid", "no unfolding: MAGMOM cannot be read", "no grid was made" ...
+std::string finding_words(const finding& f);
+// The cause's name as written in finding.hpp ("unreached"), as messages carry it.
+const char* cause_name(cause c);
+// The words of its parts: "k-point 3 (0.250000 0.000000 0.000000)" (k from 0, six
+// decimals, enough to tell the lists apart), "the operator table", "MAGMOM" ("" for none).
+std::string point_words(std::int64_t k, const dvec3& c);
+const char* source_words(op_source s);
+const char* moment_words(moment_origin m);
 
 // The program's own lines: usage, help and version; an unknown option; how an argument
 // that is not plainly a number was read; a file not written whole, not created or put in

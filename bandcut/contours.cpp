@@ -360,14 +360,10 @@ std::vector<polyline> trace_contours(const plane_grid& grid, const plane_lattice
     return out;
 }
 
-std::string contours_fault(const cut_state& r, std::int32_t plane) {
-    if (!r.ok) return "no grid was made";
-    if (r.how == grid_map::route::listing_order)
-        return "the k-points were taken in listing order, not placed on the grid: where each lies is not known, so there "
-               "is no plane to draw";
-    if (plane < 0 || plane >= r.g.nkz)
-        return "plane " + std::to_string(plane) + " is not on the grid, whose planes along b3 are 0 to " +
-               std::to_string(r.g.nkz - 1);
+finding contours_fault(const cut_state& r, std::int32_t plane) {
+    if (!r.ok) return found(cause::no_grid);
+    if (r.how == grid_map::route::listing_order) return found(cause::no_plane);
+    if (plane < 0 || plane >= r.g.nkz) return found(cause::plane_off_grid, plane, r.g.nkz);
     return {};
 }
 

@@ -26,6 +26,7 @@
 #pragma once
 
 #include "cut_state.hpp"
+#include "finding.hpp"
 
 #include <array>
 #include <cstdint>
@@ -82,9 +83,10 @@ struct contour_set {
     std::vector<band_contours> bands;
 };
 
-// Why the grid of `r` has no plane `plane` to draw (empty: it has): a mesh in listing
-// order, whose points lie nowhere known, or a plane index outside 0..N3-1.
-std::string contours_fault(const cut_state& r, std::int32_t plane);
+// Why the grid of `r` has no plane `plane` to draw (none: it has): no grid (no_grid), a
+// mesh in listing order, whose points lie nowhere known (no_plane), or a plane index
+// outside 0..N3-1 (plane_off_grid).
+finding contours_fault(const cut_state& r, std::int32_t plane);
 
 // The contours at `ef` of the bands that cross it (band selection's rule) in plane
 // `plane` of a grid contours_fault accepts.

@@ -158,7 +158,7 @@ outputs files_of(const cut_state& r, bool frmsf, const std::optional<contour_set
 // --sheets: the numbers of each sheet, or why the grid has none (the file is written all
 // the same).
 void add_sheets(cut_state& r) {
-    if (const auto why = sheets_fault(r); !why.empty()) return warn_no_mesh(r.said, why);
+    if (const auto why = sheets_fault(r)) return warn_no_mesh(r.said, why);
     const auto nelect = r.bands.mesh.nelect;
     explain_sheets(r.said, sheets_at(r, r.ef), electrons_below(r, r.ef), nelect,
                    nelect ? level_for(r, *nelect) : std::nullopt);
@@ -167,7 +167,7 @@ void add_sheets(cut_state& r) {
 // --svg: the contours of the plane through the zone centre, or why the grid has no plane
 // (the other files are written all the same).
 std::optional<contour_set> add_contours(cut_state& r) {
-    if (const auto why = contours_fault(r, 0); !why.empty()) {
+    if (const auto why = contours_fault(r, 0)) {
         warn_no_plane(r.said, why);
         return std::nullopt;
     }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <map>
 #include <memory>
@@ -169,7 +168,7 @@ double symmetry_budget::predicted_seconds(std::int64_t ions, std::int64_t rarest
     return 2e-6 * static_cast<double>(ions) * static_cast<double>(rarest);
 }
 
-std::string search_fault(const structure& s, const symmetry_budget& budget) {
+finding search_fault(const structure& s, const symmetry_budget& budget) {
     std::map<int, std::int64_t> per_species;
     for (const int t : s.types) ++per_species[t];
     std::int64_t rarest = 0;
@@ -177,39 +176,34 @@ std::string search_fault(const structure& s, const symmetry_budget& budget) {
     const auto ions = static_cast<std::int64_t>(s.positions.size());
     const double predicted = symmetry_budget::predicted_seconds(ions, rarest);
     if (predicted <= budget.seconds) return {};
-    char text[320];
-    std::snprintf(text, sizeof text,
-                  "a symmetry search over %lld ions, %lld of the rarest species, would take about %.2g s, more than the "
-                  "%.2g s a listing of %llu bytes warrants",
-                  static_cast<long long>(ions), static_cast<long long>(rarest), predicted, budget.seconds,
-                  static_cast<unsigned long long>(budget.listing_bytes));
-    return text;
+    finding f = found(cause::search_too_long, ions, rarest, static_cast<std::int64_t>(budget.listing_bytes));
+    f.value = predicted;
+    f.limit = budget.seconds;
+    return f;
 }
 
-std::string structure_fault(const structure& s) {
-    static const char* const names[] = {"a1", "a2", "a3"};
+finding structure_fault(const structure& s) {
     for (std::size_t i = 0; i < 3; ++i) {
         const double l = length(s.direct[i]);
-        if (!std::isfinite(l)) return std::string("the lattice vector ") + names[i] + " is not a number";
+        const auto vector = static_cast<std::int64_t>(i + 1);
+        if (!std::isfinite(l)) return found(cause::lattice_not_number, vector);
         if (!(l >= 0.1 && l <= 1e4)) {
-            char text[96];
-            std::snprintf(text, sizeof text, "the lattice vector %s is %g A long", names[i], l);
-            return text;
+            finding f = found(cause::lattice_length, vector);
+            f.value = l;
+            return f;
         }
     }
     const double volume = std::fabs(determinant(s.direct));
-    if (!(volume >= 1e-3 * length(s.direct[0]) * length(s.direct[1]) * length(s.direct[2])))
-        return "the lattice vectors span no volume";
+    if (!(volume >= 1e-3 * length(s.direct[0]) * length(s.direct[1]) * length(s.direct[2]))) return found(cause::no_volume);
     for (std::size_t i = 0; i < s.positions.size(); ++i)
         for (const double x : s.positions[i])
-            if (!std::isfinite(x)) return "position " + std::to_string(i + 1) + " of the structure is not a number";
+            if (!std::isfinite(x)) return found(cause::position_not_number, static_cast<std::int64_t>(i + 1));
     const site_index sites(s);
     for (std::size_t i = 0; i < s.positions.size(); ++i) {
         const int other = sites.find(s.positions[i], s.types[i], static_cast<int>(i));
         if (other >= 0)
-            return "ions " + std::to_string(std::min<std::size_t>(i, static_cast<std::size_t>(other)) + 1) + " and " +
-                   std::to_string(std::max<std::size_t>(i, static_cast<std::size_t>(other)) + 1) + ", both of species " +
-                   std::to_string(s.types[i]) + ", sit on one site";
+            return found(cause::one_site, static_cast<std::int64_t>(std::min<std::size_t>(i, static_cast<std::size_t>(other)) + 1),
+                         static_cast<std::int64_t>(std::max<std::size_t>(i, static_cast<std::size_t>(other)) + 1), s.types[i]);
     }
     return {};
 }

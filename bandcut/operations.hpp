@@ -25,12 +25,12 @@
 // This is the only unit that calls spglib; everything it hands spglib is checked first.
 #pragma once
 
+#include "finding.hpp"
 #include "sections.hpp"
 
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace bandcut {
@@ -93,14 +93,14 @@ struct symmetry_budget {
     static double predicted_seconds(std::int64_t ions, std::int64_t rarest);
 };
 
-// Why the structure cannot be searched for symmetry (empty when it can): a lattice that
+// Why the structure cannot be searched for symmetry (none when it can): a lattice that
 // is not finite, spans no volume or has a length outside 0.1 A to 10^4 A; a position
 // that is not finite; two ions of one species on one site.
-std::string structure_fault(const structure& s);
+finding structure_fault(const structure& s);
 
-// Why spglib is not asked for the structure's operations (empty when it may be): its
+// Why spglib is not asked for the structure's operations (none when it may be): its
 // predicted time exceeds what `budget` allows.
-std::string search_fault(const structure& s, const symmetry_budget& budget);
+finding search_fault(const structure& s, const symmetry_budget& budget);
 
 // Every operation of the structure (each rotation once per pure translation of a
 // supercell), found by spglib with a tolerance of 1e-5 A on positions.  The structure

@@ -56,12 +56,12 @@ placement place_on_grid(const listing& bands, const grid& g) {
         const auto iz = axis_index(c[2], p.shift[2], g.nkz);
         p.k = k;
         if (!ix || !iy || !iz) {
-            p.why = "is off the grid";
+            p.why = cause::kpoint_off_grid;
             return p;
         }
         auto& slot = kpoint_at[static_cast<std::size_t>((*ix * g.nky + *iy) * g.nkz + *iz)];
         if (slot >= 0) {
-            p.why = "repeats a grid point";
+            p.why = cause::kpoint_repeats;
             return p;
         }
         slot = static_cast<std::int32_t>(k);

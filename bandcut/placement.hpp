@@ -17,12 +17,12 @@
 // used; otherwise the route (route.hpp) tries the unfolding next.
 #pragma once
 
+#include "finding.hpp"
 #include "grid.hpp"
 #include "listing.hpp"
 
 #include <array>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace bandcut {
@@ -37,7 +37,7 @@ struct placement {
     std::vector<std::int32_t> kpoint_at;
     std::array<double, 3> shift{};  // f per axis, in steps
     std::int64_t k = 0;              // counting from 0
-    std::string why;                 // "is off the grid", "repeats a grid point"
+    cause why = cause::none;         // kpoint_off_grid or kpoint_repeats
 
     bool placed() const { return !kpoint_at.empty(); }
 };

@@ -66,7 +66,7 @@ grid_map map_grid(const listing& bands, const grid& g, const symmetry_budget& bu
     try {
         u = unfold(bands, g, budget, ef);
     } catch (const std::bad_alloc&) {
-        u.why = "no unfolding: not enough memory to unfold";  // a refusal below needs none
+        u.why = found(cause::out_of_memory);  // a refusal below needs no memory
     }
     if (u.done) {
         unfolded(map, bands, std::move(*u.done));

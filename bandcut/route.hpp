@@ -20,7 +20,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace bandcut {
@@ -35,7 +34,7 @@ struct grid_map {
     std::vector<grid_entry> counted;
     placement placed;                // how the placement went (its shift, or the first k-point that disagreed)
     std::optional<unfolding> unfolded;
-    std::string not_unfolded;        // why not, when the unfolding was tried and failed
+    finding not_unfolded;            // why not, when the unfolding was tried and failed
     std::int64_t left_out = 0;  // zero-weight k-points, left out of the grid and of choosing the bands
     std::int64_t beyond = 0;    // other k-points listed after a placed mesh: not in the file, but they count
 };

@@ -65,10 +65,9 @@ std::array<std::array<std::array<int, 3>, 4>, 6> cell_tetrahedra(int diagonal) {
     return t;
 }
 
-std::string sheets_fault(const cut_state& r) {
-    if (r.how == grid_map::route::listing_order)
-        return "the k-points are written in listing order: there is no mesh to integrate over";
-    if (r.how == grid_map::route::refused || !r.ok) return "there is no grid";
+finding sheets_fault(const cut_state& r) {
+    if (r.how == grid_map::route::listing_order) return found(cause::no_mesh);
+    if (r.how == grid_map::route::refused || !r.ok) return found(cause::no_grid);
     return {};
 }
 

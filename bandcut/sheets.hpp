@@ -16,6 +16,7 @@
 #pragma once
 
 #include "cut_state.hpp"
+#include "finding.hpp"
 
 #include <array>
 #include <cstdint>
@@ -52,8 +53,8 @@ struct sheet {
 };
 
 // Why the numbers cannot be had (a band path, a grid in listing order: no mesh to
-// integrate over); empty when they can.
-std::string sheets_fault(const cut_state& r);
+// integrate over; no grid): no_mesh or no_grid, none when they can.
+finding sheets_fault(const cut_state& r);
 
 // The electrons a full band holds per cell: 2, or 1 with two spin components or spin-orbit
 // coupling.

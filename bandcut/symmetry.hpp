@@ -23,12 +23,12 @@
 // show that no spin action matters.
 #pragma once
 
+#include "finding.hpp"
 #include "listing.hpp"
 #include "operations.hpp"
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace bandcut {
@@ -63,18 +63,17 @@ struct calculation_symmetry {
     // The table row each operation came from (counting from 1), 0 for the structure's.
     std::vector<std::int64_t> rows;
     bool time_reversal = false;  // k -> -k too: no spin-orbit coupling, no non-collinear spins
-    const char* source = "";     // "the operator table" or "the crystal structure"
-    const char* moments = "";    // where the moments came from; empty when none were used
+    op_source source = op_source::crystal_structure;
+    moment_origin moments = moment_origin::none;  // where the moments came from; none when none were used
     // The spin components agree at every listed point: no operation's spin action matters.
     bool spins_agree = false;
     // Rows decided by the energies alone (no moments were needed).
     bool by_energies = false;
 };
 
-// The calculation's operations, or why there are none to be had (`why` a clause that
-// follows "no unfolding: ").  `budget` bounds the symmetry work; `evidence` is what the
+// The calculation's operations, or why there are none to be had.  `budget` bounds the symmetry work; `evidence` is what the
 // energies say (empty for a run without spin polarisation).
 std::optional<calculation_symmetry> symmetry_of(const listing& bands, const symmetry_budget& budget,
-                                                const spin_evidence& evidence, std::string& why);
+                                                const spin_evidence& evidence, finding& why);
 
 }  // namespace bandcut

@@ -18,10 +18,6 @@ namespace {
 // six- or eight-decimal lists, with room to spare.
 constexpr double on_grid = 2e-3;
 
-std::string grid_text(std::int64_t n1, std::int64_t n2, std::int64_t n3) {
-    return std::to_string(n1) + " x " + std::to_string(n2) + " x " + std::to_string(n3);
-}
-
 // A coordinate reduced into [0, 1): the same point, moved by a reciprocal vector.
 double reduced(double c) { return c - std::floor(c); }
 
@@ -102,10 +98,8 @@ struct integer_mesh {
 
 // The shift of the mesh the irreducible points lie on, checked against the grid and the
 // mesh the listing prints; `detail` says what disagrees.
-std::optional<std::array<double, 3>> mesh_shift(const wedge& w, const mesh_sections& m, const grid& g,
-                                                std::string& detail) {
+std::optional<std::array<double, 3>> mesh_shift(const wedge& w, const mesh_sections& m, const grid& g, finding& detail) {
     const point3 n{g.nkx, g.nky, g.nkz};
-    static const char* const axes[] = {"b1", "b2", "b3"};
     std::array<double, 3> shift{};
     for (std::size_t a = 0; a < 3; ++a) {
         if (const auto s = axis_shift(w.c, a, n[a])) {
@@ -114,27 +108,26 @@ std::optional<std::array<double, 3>> mesh_shift(const wedge& w, const mesh_secti
         }
         for (std::size_t k = 0; k < w.c.size(); ++k)
             if (!lies_on(w.c[k][a], n[a], 0) && !lies_on(w.c[k][a], n[a], 0.5)) {
-                detail = point_text(w.listed[k], w.c[k]) + " lies off the grid";
+                detail = at_point(found(cause::point_off_grid), w.listed[k], w.c[k]);
                 return std::nullopt;
             }
-        detail = std::string("the k-points lie on grids of different shifts along ") + axes[a];
+        detail = found(cause::mixed_shifts, static_cast<std::int64_t>(a + 1));
         return std::nullopt;
     }
     if (m.mesh && *m.mesh != n) {
-        detail = "the listing's mesh is " + grid_text((*m.mesh)[0], (*m.mesh)[1], (*m.mesh)[2]);
+        detail = found(cause::listing_mesh, (*m.mesh)[0], (*m.mesh)[1], (*m.mesh)[2]);
         return std::nullopt;
     }
     if (m.mesh_general) {
-        detail = "the listing's mesh is not laid along the reciprocal vectors";
+        detail = found(cause::mesh_not_along);
         return std::nullopt;
     }
     if (m.mesh_shift)
         for (std::size_t a = 0; a < 3; ++a)
             if (std::fabs((*m.mesh_shift)[a] - shift[a]) > 1e-6) {
-                char text[240];
-                std::snprintf(text, sizeof text, "the listing's mesh is shifted by %g %g %g steps, its k-points by %g %g %g",
-                              (*m.mesh_shift)[0], (*m.mesh_shift)[1], (*m.mesh_shift)[2], shift[0], shift[1], shift[2]);
-                detail = text;
+                detail = found(cause::mesh_shift);
+                detail.x = *m.mesh_shift;
+                detail.y = shift;
                 return std::nullopt;
             }
     return shift;
@@ -147,20 +140,26 @@ int3x3 negated(int3x3 m) {
 }
 
 // A set of operations to unfold with: the calculation's, with time reversal added, each
-// named for the messages.
+// named for the messages by its table row (0: one of the structure's) and whether it is
+// taken with k -> -k.
+struct operation_name {
+    std::int64_t row = 0;
+    bool negated = false;
+};
+
 struct operation_set {
     std::vector<kpoint_operation> ops;  // sorted
-    std::vector<std::string> names;     // "row 3", "row 3 with k -> -k"
+    std::vector<operation_name> names;
     std::int64_t rotations = 0, reversing = 0;
 };
 
 operation_set make_set(const calculation_symmetry& sym, bool keeping_only) {
-    std::vector<std::pair<kpoint_operation, std::string>> named;
+    std::vector<std::pair<kpoint_operation, operation_name>> named;
     for (std::size_t i = 0; i < sym.ops.size(); ++i) {
         if (keeping_only && sym.ops[i].swaps) continue;
-        const std::string name = sym.rows[i] > 0 ? "row " + std::to_string(sym.rows[i]) : "an operation";
-        named.emplace_back(sym.ops[i], name);
-        if (sym.time_reversal) named.emplace_back(kpoint_operation{negated(sym.ops[i].m), sym.ops[i].swaps}, name + " with k -> -k");
+        named.emplace_back(sym.ops[i], operation_name{sym.rows[i], false});
+        if (sym.time_reversal)
+            named.emplace_back(kpoint_operation{negated(sym.ops[i].m), sym.ops[i].swaps}, operation_name{sym.rows[i], true});
     }
     std::sort(named.begin(), named.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     operation_set set;
@@ -186,15 +185,20 @@ operation_set make_set(const calculation_symmetry& sym, bool keeping_only) {
 
 // Why the set is no group (empty when it is): a map built from a set that is not closed
 // reaches points no symmetry of the crystal relates.
-std::string group_fault(const operation_set& set, const char* source) {
+finding group_fault(const operation_set& set, op_source source) {
     const auto has = [&](const kpoint_operation& x) { return std::binary_search(set.ops.begin(), set.ops.end(), x); };
     const int3x3 identity{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
-    if (!has({identity, false})) return std::string("the identity is not among the operations of ") + source;
+    finding f;
+    f.source = source;
+    if (!has({identity, false})) return f.why = cause::no_identity, f;
     for (std::size_t i = 0; i < set.ops.size(); ++i)
         for (std::size_t j = 0; j < set.ops.size(); ++j)
-            if (!has({product(set.ops[i].m, set.ops[j].m), set.ops[i].swaps != set.ops[j].swaps}))
-                return std::string("the operations of ") + source + " are no group: " + set.names[i] + " times " +
-                       set.names[j] + " is none of them";
+            if (!has({product(set.ops[i].m, set.ops[j].m), set.ops[i].swaps != set.ops[j].swaps})) {
+                f.why = cause::no_group;
+                f.n = {set.names[i].row, set.names[j].row, 0};
+                f.negated = {set.names[i].negated, set.names[j].negated};
+                return f;
+            }
     return {};
 }
 
@@ -282,28 +286,17 @@ spin_evidence evidence_of(const listing& bands, const wedge& w, std::int64_t com
 // Where a reversing operation meets a keeping one on a grid point (as where it leaves an
 // irreducible point where it is: the identity keeps), the irreducible point's spin
 // components must be equal, over the bands that can reach the file: else the operation
-// does not reverse the calculation's moments.
-struct spin_refutation {
-    std::string why;  // empty: none
-    std::string at;   // the point
-    std::int64_t band = -1;
-};
-
-spin_refutation spin_fault(const listing& bands, const wedge& w, const star_walk& s, const spin_evidence& ev) {
+// does not reverse the calculation's moments.  The refutation names the point and band.
+finding spin_fault(const listing& bands, const wedge& w, const star_walk& s, const spin_evidence& ev) {
     std::vector<char> both(static_cast<std::size_t>(bands.nkpts), 0);  // per listed k-point
     for (std::size_t p = 0; p < s.owner.size(); ++p)
         if (s.reach[p] == (star_walk::by_keeping | star_walk::by_reversing))
             both[static_cast<std::size_t>(w.listed[static_cast<std::size_t>(s.owner[p])])] = 1;
     for (const auto& split : ev.splits) {  // in the wedge's order: the first such point is named
         if (!both[static_cast<std::size_t>(split.listed)]) continue;
-        spin_refutation r{"", point_text(split.listed, split.c), split.band};
-        char text[400];
-        std::snprintf(text, sizeof text,
-                      "an operation that reverses the moments takes %s onto itself, yet its spin components differ by "
-                      "%.4f eV in band %lld (of the %lld compared, those up to the highest that can cross Ef): the "
-                      "moments are not those the calculation started from",
-                      r.at.c_str(), split.by, static_cast<long long>(split.band + 1), static_cast<long long>(ev.compared));
-        r.why = text;
+        finding r = at_point(found(cause::spin_refuted, ev.compared), split.listed, split.c);
+        r.band = split.band;
+        r.value = split.by;
         return r;
     }
     return {};
@@ -331,7 +324,7 @@ std::int64_t wrong_weights(const wedge& w, const star_walk& s, std::int64_t size
 
 // The full-zone list maps every grid point itself: the map must be the same, and (unless
 // `marks` is false) its rows marked "spinflp" must be those a reversing operation reaches.
-std::string zone_fault(const mesh_sections& m, const wedge& w, const star_walk& s, const integer_mesh& mesh, bool marks) {
+finding zone_fault(const mesh_sections& m, const wedge& w, const star_walk& s, const integer_mesh& mesh, bool marks) {
     std::int64_t differ = 0, flips = 0;
     for (const auto& z : m.zone) {
         if (z.weight == 0) continue;
@@ -346,10 +339,8 @@ std::string zone_fault(const mesh_sections& m, const wedge& w, const star_walk& 
             ++flips;
         }
     }
-    if (differ > 0) return "the full-zone list maps " + std::to_string(differ) + " grid points otherwise";
-    if (flips > 0)
-        return "the full-zone list marks " + std::to_string(flips) +
-               " grid points otherwise than the operations that reverse the moments reach them";
+    if (differ > 0) return found(cause::zone_maps, differ);
+    if (flips > 0) return found(cause::zone_marks, flips);
     return {};
 }
 
@@ -361,24 +352,19 @@ enum class failed { map, group, spin };
 // `marks`: whether the full-zone list's "spinflp" marks must match.
 std::optional<unfolding> prove(const listing& bands, const wedge& w, const operation_set& set,
                                const calculation_symmetry& sym, const integer_mesh& mesh, std::int64_t size,
-                               const spin_evidence& ev, bool marks, std::string& detail, failed& how,
-                               spin_refutation& refuted) {
+                               const spin_evidence& ev, bool marks, finding& detail, failed& how) {
     how = failed::group;
-    if (detail = group_fault(set, sym.source); !detail.empty()) return std::nullopt;
+    if (detail = group_fault(set, sym.source); detail) return std::nullopt;
     how = failed::map;
     const star_walk s = walk(set, w, mesh, size);
     const auto unreached = std::count(s.owner.begin(), s.owner.end(), -1);
-    if (unreached > 0) return detail = std::to_string(unreached) + " grid points unreached", std::nullopt;
-    if (s.conflicts > 0)
-        return detail = std::to_string(s.conflicts) + " grid points reached from two irreducible k-points", std::nullopt;
+    if (unreached > 0) return detail = found(cause::unreached, unreached), std::nullopt;
+    if (s.conflicts > 0) return detail = found(cause::reached_twice, s.conflicts), std::nullopt;
     if (bands.nspin == 2 && set.reversing > 0)
-        if (refuted = spin_fault(bands, w, s, ev); !refuted.why.empty())
-            return how = failed::spin, detail = refuted.why, std::nullopt;
-    if (const auto wrong = wrong_weights(w, s, size); wrong > 0)
-        return detail = "the weights of " + std::to_string(wrong) + " irreducible k-points are not their shares of the grid",
-               std::nullopt;
+        if (detail = spin_fault(bands, w, s, ev); detail) return how = failed::spin, std::nullopt;
+    if (const auto wrong = wrong_weights(w, s, size); wrong > 0) return detail = found(cause::weights_off, wrong), std::nullopt;
     if (bands.mesh.zone_list)
-        if (detail = zone_fault(bands.mesh, w, s, mesh, marks); !detail.empty()) return std::nullopt;
+        if (detail = zone_fault(bands.mesh, w, s, mesh, marks); detail) return std::nullopt;
     unfolding u;
     u.kpoint_at.resize(s.owner.size());
     for (std::size_t p = 0; p < s.owner.size(); ++p)
@@ -402,13 +388,12 @@ std::optional<unfolding> prove(const listing& bands, const wedge& w, const opera
 unfold_outcome unfold(const listing& bands, const grid& g, const symmetry_budget& budget, float ef) {
     unfold_outcome out;
     const mesh_sections& m = bands.mesh;
-    if (m.band_path) return out.why = "the listing holds a band path, not a mesh", out;
-    std::string lacking;
-    auto points = irreducible_points(bands, lacking);
-    if (!points) return out.why = "no unfolding: " + lacking, out;
+    if (m.band_path) return out.why = found(cause::band_path), out;
+    auto points = irreducible_points(bands, out.why);
+    if (!points) return out;
     const spin_evidence evidence = evidence_of(bands, *points, bands_that_can_reach(bands, *points, ef));
-    auto sym = symmetry_of(bands, budget, evidence, lacking);
-    if (!sym) return out.why = "no unfolding: " + lacking, out;
+    auto sym = symmetry_of(bands, budget, evidence, out.why);
+    if (!sym) return out;
 
     // The whole set, and where it reverses moments, the set that keeps them, which stands
     // on its own only where the listing's count of operations is its, or the energies
@@ -417,52 +402,49 @@ unfold_outcome unfold(const listing& bands, const grid& g, const symmetry_budget
     std::optional<operation_set> keeping;
     if (whole.reversing > 0) keeping = make_set(*sym, true);
     const auto counted = [&](const operation_set& s) { return !m.operations_found || s.rotations == *m.operations_found; };
-    if (!counted(whole) && !(keeping && counted(*keeping)))
-        return out.why = "no unfolding: the listing found " + std::to_string(*m.operations_found) +
-                         " space group operations, " + sym->source + " gives " + std::to_string(whole.rotations) +
-                         " rotations",
-               out;
-    const point3 n{g.nkx, g.nky, g.nkz};
-    const std::string onto = "the " + std::to_string(points->listed.size()) + " irreducible k-points do not unfold onto " +
-                             grid_text(n[0], n[1], n[2]);
-    const auto fail = [&](const std::string& detail) {
-        out.why = onto + " (" + detail + ")";
-        if (const auto fits = grid_of(points->c); fits && *fits != n)
-            out.why += "; they lie on a " + grid_text((*fits)[0], (*fits)[1], (*fits)[2]) + " grid";
+    if (!counted(whole) && !(keeping && counted(*keeping))) {
+        out.why = found(cause::operations_count, *m.operations_found, whole.rotations);
+        out.why.source = sym->source;
+        return out;
+    }
+    // Every failure of the map is said with the points, the grid and the grid they lie on.
+    const auto framed = [&](finding f) {
+        f.listed = static_cast<std::int64_t>(points->listed.size());
+        f.onto = g;
+        if (const auto fits = grid_of(points->c)) f.fits = *fits;
+        out.why = f;
         return out;
     };
     // No unfolding reaches more grid points than the stars hold: this bounds the memory
     // and time below by what the listing holds.
     const std::int64_t size = g.points();
     if (static_cast<double>(size) > static_cast<double>(points->listed.size()) * 2.0 * static_cast<double>(whole.rotations))
-        return fail("the grid has more points than " + std::to_string(points->listed.size()) +
-                    " irreducible k-points reach with " + std::to_string(whole.rotations) + " rotations");
-    std::string detail;
+        return framed(found(cause::beyond_stars, whole.rotations));
+    finding detail;
     const auto shift = mesh_shift(*points, m, g, detail);
-    if (!shift) return fail(detail);
+    if (!shift) return framed(detail);
     const integer_mesh mesh(g, *shift);
 
     failed how = failed::map;
-    spin_refutation refuted;
     if (counted(whole)) {
-        if (auto u = prove(bands, *points, whole, *sym, mesh, size, evidence, true, detail, how, refuted)) {
+        if (auto u = prove(bands, *points, whole, *sym, mesh, size, evidence, true, detail, how)) {
             out.done = std::move(u);
             return out;
         }
-        if (!keeping || how != failed::spin || !counted(*keeping)) return how == failed::map ? fail(detail) : (out.why = "no unfolding: " + detail, out);
+        if (!keeping || how != failed::spin || !counted(*keeping)) return framed(detail);
     }
-    const std::string refusal = detail;
-    const failed whole_failed = how;
-    spin_refutation none;
-    if (auto u = prove(bands, *points, *keeping, *sym, mesh, size, evidence, false, detail, how, none)) {
+    const finding refusal = detail;  // the whole set's, if tried: what is said if the keeping set fails too
+    if (auto u = prove(bands, *points, *keeping, *sym, mesh, size, evidence, false, detail, how)) {
         u->left_out = whole.reversing;
-        u->refuted_at = refuted.at;
-        u->refuted_band = refuted.band;
+        if (refusal.why == cause::spin_refuted) {
+            u->refuted_k = refusal.k;
+            u->refuted_c = refusal.c;
+            u->refuted_band = refusal.band;
+        }
         out.done = std::move(u);
         return out;
     }
-    if (!refusal.empty()) return whole_failed == failed::map ? fail(refusal) : (out.why = "no unfolding: " + refusal, out);
-    return how == failed::map ? fail(detail) : (out.why = "no unfolding: " + detail, out);
+    return framed(refusal ? refusal : detail);
 }
 
 }  // namespace bandcut

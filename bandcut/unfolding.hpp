@@ -34,6 +34,7 @@
 // refusal, never a reason to fall back.
 #pragma once
 
+#include "finding.hpp"
 #include "grid.hpp"
 #include "listing.hpp"
 #include "operations.hpp"
@@ -41,7 +42,6 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace bandcut {
@@ -56,23 +56,23 @@ struct unfolding {
     std::int64_t reversing = 0;             // of them, those that reverse the moments (swap the spins)
     std::int64_t left_out = 0;              // rotations that reverse the moments, not used: the calculation did not
     bool time_reversal = false;
-    const char* source = "";   // "the operator table" or "the crystal structure"
-    const char* moments = "";  // where the moments came from; empty when none were used
+    op_source source = op_source::crystal_structure;
+    moment_origin moments = moment_origin::none;  // where the moments came from; none when none were used
     bool spins_agree = false;  // spin-polarised, with spin components that agree at every listed point
     bool by_energies = false;  // spin-polarised, every operation decided by the energies alone
     std::int64_t compared = 0;  // bands compared between the spin components
-    // Where the energies refuted the reversing operations left out: "k-point 3 (...)", the band.
-    std::string refuted_at;
+    // Where the energies refuted the reversing operations left out: the listed k-point (from
+    // 0), its coordinates and the band (from 0; -1: not refuted there).
+    std::int64_t refuted_k = 0;
+    dvec3 refuted_c{};
     std::int64_t refuted_band = -1;
 };
 
 struct unfold_outcome {
     std::optional<unfolding> done;
-    // When not done, a clause saying why: "the listing holds a band path, not a mesh",
-    // "no unfolding: <what the listing lacks>", or "the 36 irreducible k-points do not
-    // unfold onto 8 x 8 x 8 (<the check that failed, with a count>)", perhaps followed by
-    // "; they lie on a 6 x 6 x 6 grid".
-    std::string why;
+    // When not done, why: what the listing lacks, or the check of the map that failed,
+    // with the points, the grid and the grid they lie on.
+    finding why;
 };
 
 // Tries to unfold the listing's k-points onto the grid; the grid must not be empty.

@@ -1,15 +1,8 @@
 #include "wedge.hpp"
 
 #include <cmath>
-#include <cstdio>
 
 namespace bandcut {
-
-std::string point_text(std::int64_t k, const dvec3& c) {
-    char text[96];
-    std::snprintf(text, sizeof text, "k-point %lld (%.6f %.6f %.6f)", static_cast<long long>(k + 1), c[0], c[1], c[2]);
-    return text;
-}
 
 namespace {
 
@@ -34,11 +27,11 @@ std::vector<dvec3> listed_coordinates(const mesh_sections& m, std::int32_t nkpts
 
 // Each row of the full-zone list is a grid point and names its irreducible point; rows
 // of weight 0 are extra points, which name themselves and take no part in the grid.
-bool from_zone_list(const listing& bands, wedge& w, const std::vector<dvec3>& c, std::string& why) {
+bool from_zone_list(const listing& bands, wedge& w, const std::vector<dvec3>& c, finding& why) {
     std::vector<double> rows(static_cast<std::size_t>(bands.nkpts), 0.0);
     for (const auto& z : bands.mesh.zone) {
         if (z.index > bands.nkpts) {
-            why = "the full-zone list names k-point " + std::to_string(z.index) + " of " + std::to_string(bands.nkpts);
+            why = found(cause::zone_names_beyond, z.index, bands.nkpts);
             return false;
         }
         if (z.weight != 0) rows[static_cast<std::size_t>(z.index - 1)] += 1;
@@ -55,12 +48,12 @@ bool from_zone_list(const listing& bands, wedge& w, const std::vector<dvec3>& c,
 
 // The irreducible list holds the listed k-points in their order, with raw weights; its
 // six decimals must be the k-point list's eight.
-bool from_irreducible_list(const listing& bands, wedge& w, const std::vector<dvec3>& c, std::string& why) {
+bool from_irreducible_list(const listing& bands, wedge& w, const std::vector<dvec3>& c, finding& why) {
     for (std::int32_t k = 0; k < bands.nkpts; ++k) {
         const auto& p = bands.mesh.irreducible[static_cast<std::size_t>(k)];
         for (std::size_t a = 0; a < 3; ++a)
             if (!(std::fabs(p.c[a] - c[static_cast<std::size_t>(k)][a]) <= 1e-5)) {
-                why = "the irreducible list and the k-point list disagree at " + point_text(k, c[static_cast<std::size_t>(k)]);
+                why = at_point(found(cause::lists_disagree), k, c[static_cast<std::size_t>(k)]);
                 return false;
             }
         w.listed.push_back(k);
@@ -73,17 +66,14 @@ bool from_irreducible_list(const listing& bands, wedge& w, const std::vector<dve
 
 // Each block's header (four decimals) names its k-point, modulo a reciprocal lattice
 // vector: blocks moved about would put energies at the wrong points.
-bool headers_agree(const listing& bands, const wedge& w, std::string& why) {
+bool headers_agree(const listing& bands, const wedge& w, finding& why) {
     for (std::size_t i = 0; i < w.listed.size(); ++i) {
         const vec3& h = bands.kpoint[static_cast<std::size_t>(w.listed[i])];
         for (std::size_t a = 0; a < 3; ++a) {
             const double d = static_cast<double>(h[a]) - w.c[i][a];
             if (!(std::fabs(d - std::round(d)) <= 1.05e-4)) {
-                char header[96];
-                std::snprintf(header, sizeof header, "the header of k-point block %lld (%.4f %.4f %.4f) is not ",
-                              static_cast<long long>(w.listed[i]) + 1, static_cast<double>(h[0]),
-                              static_cast<double>(h[1]), static_cast<double>(h[2]));
-                why = header + point_text(w.listed[i], w.c[i]);
+                why = at_point(found(cause::header_differs), w.listed[i], w.c[i]);
+                why.x = {static_cast<double>(h[0]), static_cast<double>(h[1]), static_cast<double>(h[2])};
                 return false;
             }
         }
@@ -93,11 +83,11 @@ bool headers_agree(const listing& bands, const wedge& w, std::string& why) {
 
 }  // namespace
 
-std::optional<wedge> irreducible_points(const listing& bands, std::string& why) {
+std::optional<wedge> irreducible_points(const listing& bands, finding& why) {
     const mesh_sections& m = bands.mesh;
     const auto c = listed_coordinates(m, bands.nkpts);
     if (c.empty()) {
-        why = "the listing prints its k-points with four decimals only";
+        why = found(cause::four_decimals);
         return std::nullopt;
     }
     wedge w;
@@ -115,16 +105,16 @@ std::optional<wedge> irreducible_points(const listing& bands, std::string& why) 
         }
         w.kind = wedge::printed;
     } else {
-        why = "the listing prints no weights of its k-points";
+        why = found(cause::no_weights);
         return std::nullopt;
     }
     if (w.listed.empty()) {
-        why = "the listing names no irreducible k-point";
+        why = found(cause::no_irreducible);
         return std::nullopt;
     }
     for (const double x : w.weight)
         if (!(x >= 0) || !std::isfinite(x)) {
-            why = "the listing prints a weight that is negative or not a number";
+            why = found(cause::bad_weight);
             return std::nullopt;
         }
     if (!headers_agree(bands, w, why)) return std::nullopt;

@@ -9,11 +9,11 @@
 // the same point: the blocks are the energies the grid takes.
 #pragma once
 
+#include "finding.hpp"
 #include "listing.hpp"
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace bandcut {
@@ -27,11 +27,7 @@ struct wedge {
     enum { raw, counts, printed } kind = raw;
 };
 
-// The irreducible k-points, or why the listing does not give them (`why` a clause that
-// follows "no unfolding: ").
-std::optional<wedge> irreducible_points(const listing& bands, std::string& why);
-
-// "k-point 3 (0.250000 0.000000 0.000000)", counting from 1.
-std::string point_text(std::int64_t k, const dvec3& c);
+// The irreducible k-points, or why the listing does not give them.
+std::optional<wedge> irreducible_points(const listing& bands, finding& why);
 
 }  // namespace bandcut

@@ -3,6 +3,7 @@
 // from the crystal structure included.  The wedge is found here by brute-force orbits.
 // Then whole cuts of antiferromagnetic supercells of hundreds of ions, where the symmetry
 // search and the classification of its operations by the moments dominate.
+#include "account.hpp"
 #include "cut_state.hpp"
 #include "operations.hpp"
 #include "supercell.hpp"
@@ -144,7 +145,7 @@ int main() {
         const auto u = bandcut::unfold(bands, {n, n, n}, bandcut::symmetry_budget::for_listing(std::uint64_t{1} << 30), 5.0f);
         times.push_back(cpu_seconds() - start);
         if (!u.done) {
-            std::printf("did not unfold: %s\n", u.why.c_str());
+            std::printf("did not unfold: %s\n", bandcut::finding_words(u.why).c_str());
             return 1;
         }
     }

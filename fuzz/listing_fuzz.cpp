@@ -28,10 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!r.ok) return 0;
     bandcut::write_bandgrid(sink, r.bands, r.ef, r.g, r.selected, r.values(), {buffer});
     bandcut::write_frmsf(sink, r.bands, r.ef, r.g, r.selected, r.values(), r.shift, {buffer, buffer});
-    if (bandcut::sheets_fault(r).empty()) {
+    if (!bandcut::sheets_fault(r)) {
         bandcut::sheets_at(r, r.ef);
         bandcut::level_for(r, bandcut::electrons_below(r, r.ef).electrons);
     }
-    if (bandcut::contours_fault(r, 0).empty()) bandcut::write_svg(sink, bandcut::contours_of(r, r.ef, 0), r.g);
+    if (!bandcut::contours_fault(r, 0)) bandcut::write_svg(sink, bandcut::contours_of(r, r.ef, 0), r.g);
     return 0;
 }

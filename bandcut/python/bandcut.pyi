@@ -64,10 +64,12 @@ class Note(NamedTuple):
     text: str
 
 class Refused(ValueError):
-    """The listing does not give the grid: str() the program's line, .reason why, .line the listing's line (0: none)."""
+    """The listing does not give the grid: str() the program's line, .reason why, .line the listing's line (0: none),
+    .cause why the k-points were neither placed nor unfolded ("" when that is not why)."""
     reason: str
     line: int
-    def __init__(self, text: str, reason: str, line: int) -> None: ...
+    cause: str
+    def __init__(self, text: str, reason: str, line: int, cause: str = "") -> None: ...
 
 class Contours(NamedTuple):
     zone: npt.NDArray[np.float64]  # (m, 2), the plane's Wigner-Seitz cell, counter-clockwise

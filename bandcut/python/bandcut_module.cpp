@@ -1,6 +1,7 @@
 // The Python module bandcut: the same one call the program makes (bandcut::cut), its grid
 // as a NumPy array, and the same band-grid file through the same atomic writer.  A thin
 // layer: every decision is the library's.
+#include "account.hpp"
 #include "bandgrid.hpp"
 #include "contours.hpp"
 #include "cut_state.hpp"
@@ -237,13 +238,13 @@ public:
 
 private:
     bandcut::contour_set contour_set(std::optional<float> ef, std::int32_t plane) const {
-        if (const auto why = bandcut::contours_fault(r_, plane); !why.empty()) throw py::value_error(why);
+        if (const auto why = bandcut::contours_fault(r_, plane)) throw py::value_error(bandcut::finding_words(why));
         py::gil_scoped_release unlocked;
         return bandcut::contours_of(r_, ef.value_or(r_.ef), plane);
     }
 
     void no_mesh_raises() const {
-        if (const auto why = bandcut::sheets_fault(r_); !why.empty()) throw py::value_error(why);
+        if (const auto why = bandcut::sheets_fault(r_)) throw py::value_error(bandcut::finding_words(why));
     }
 
     // Writes the file at `path` with `write(stream)` beside it and renames it onto it once
@@ -296,7 +297,7 @@ cut read_cut(const py::object& where, const std::tuple<int, int, int>& mesh, std
     if (!r.ok) {
         const auto& why = r.said.back();
         if (r.unreadable) raise_os_error(why.text);
-        const py::object refused = py::module_::import("bandcut").attr("Refused")(why.text, bandcut::reason_name(why.why), why.line);
+        const py::object refused = py::module_::import("bandcut").attr("Refused")(why.text, bandcut::reason_name(why.why), why.line, why.cause);
         PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(refused.ptr())), refused.ptr());
         throw py::error_already_set();
     }
@@ -396,11 +397,14 @@ Note.__doc__ = "A note or warning of the run: kind ('note' or 'warning') and the
 class Refused(ValueError):
     """bandcut.read's refusal: the listing does not give the grid asked for.  str() is the
     program's line; .reason names why ("listing_ends", "too_few_kpoints", ...: the reasons of
-    <bandcut/cut.hpp>), .line is the listing's line at fault (from 1; 0 when none is)."""
-    def __init__(self, text, reason, line):
+    <bandcut/cut.hpp>), .line is the listing's line at fault (from 1; 0 when none is); where
+    the k-points were neither placed nor unfolded, .cause names why ("unreached",
+    "point_off_grid", "no_moments", ...), else it is ""."""
+    def __init__(self, text, reason, line, cause=""):
         super().__init__(text)
         self.reason = reason
         self.line = line
+        self.cause = cause
 Contours = _collections.namedtuple("Contours", "zone lines ef plane")
 Contours.__doc__ = ("The Fermi contours of one plane (Cut.contours): the zone polygon, the lines of each "
                     "(spin, band), the level and the plane.")

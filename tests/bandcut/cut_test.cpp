@@ -129,9 +129,10 @@ TEST(account, each_reason_in_its_words) {
          R::too_few_kpoints, {"OUTCAR:3: the grid ..."}},
         {said([](account& a) { bandcut::refuse(a, R::read_error, "OUTCAR", 0, "a read error"); }), K::refusal, R::read_error,
          {"OUTCAR: a read error"}},
-        {said([](account& a) { bandcut::warn_no_mesh(a, "why"); }), K::warning, R::no_mesh, {"bandcut: warning: --sheets: why"}},
-        {said([](account& a) { bandcut::warn_no_plane(a, "why"); }), K::warning, R::no_plane,
-         {"bandcut: warning: --svg: why; FS.svg is not written"}},
+        {said([](account& a) { bandcut::warn_no_mesh(a, bandcut::found(bandcut::cause::no_mesh)); }), K::warning, R::no_mesh,
+         {"bandcut: warning: --sheets: the k-points are written in listing order: there is no mesh to integrate over"}},
+        {said([](account& a) { bandcut::warn_no_plane(a, bandcut::found(bandcut::cause::no_grid)); }), K::warning, R::no_plane,
+         {"bandcut: warning: --svg: no grid was made; FS.svg is not written"}},
         {said([](account& a) { bandcut::say_usage(a); }), K::refusal, R::usage, {"should be like: ", "./a.out nkx nky nkz Ef "}},
         {said([](account& a) { bandcut::say_version(a, "1.2.3"); }), K::echo, R::usage, {"bandcut 1.2.3"}},
         {said([](account& a) { bandcut::say_unknown_option(a, "--frobnicate"); }), K::refusal, R::unknown_option,
@@ -162,6 +163,129 @@ TEST(account, each_reason_in_its_words) {
     EXPECT_STREQ(bandcut::reason_name(R::not_synced), "not_synced");
 }
 
+// The words of each finding of the placement, the unfolding and the outputs, once, with its
+// name; every cause has words and a name of its own.
+TEST(account, each_finding_in_its_words) {
+    using C = bandcut::cause;
+    using bandcut::finding;
+    const auto f = [](C c, std::int64_t n0 = 0, std::int64_t n1 = 0, std::int64_t n2 = 0) { return bandcut::found(c, n0, n1, n2); };
+    const auto with = [](finding x, auto&& change) { return change(x), x; };
+    const auto at = [&](C c, std::int64_t n0 = 0) { return bandcut::at_point(f(c, n0), 1, {0.25, 0, 0.5}); };
+    const auto magmom = [](finding& x) { x.moments = bandcut::moment_origin::magmom; };
+    const auto table = [](finding& x) { x.source = bandcut::op_source::operator_table; };
+    // The map's frame: 36 points tried on 8 x 8 x 8, lying on 6 x 6 x 6 (or on the grid tried).
+    const auto onto = [&](finding x, std::array<std::int64_t, 3> fits = {6, 6, 6}) {
+        x.listed = 36;
+        x.onto = {8, 8, 8};
+        x.fits = fits;
+        return x;
+    };
+    const std::string k2 = "k-point 2 (0.250000 0.000000 0.500000)", no = "no unfolding: ";
+    const std::string frame = "the 36 irreducible k-points do not unfold onto 8 x 8 x 8 (";
+    const struct {
+        finding why;
+        const char* name;
+        std::string words;
+    } cases[] = {
+        {f(C::kpoint_off_grid), "kpoint_off_grid", "is off the grid"},
+        {f(C::kpoint_repeats), "kpoint_repeats", "repeats a grid point"},
+        {f(C::band_path), "band_path", "the listing holds a band path, not a mesh"},
+        {f(C::four_decimals), "four_decimals", no + "the listing prints its k-points with four decimals only"},
+        {f(C::zone_names_beyond, 14, 13), "zone_names_beyond", no + "the full-zone list names k-point 14 of 13"},
+        {at(C::lists_disagree), "lists_disagree", no + "the irreducible list and the k-point list disagree at " + k2},
+        {f(C::no_weights), "no_weights", no + "the listing prints no weights of its k-points"},
+        {f(C::no_irreducible), "no_irreducible", no + "the listing names no irreducible k-point"},
+        {f(C::bad_weight), "bad_weight", no + "the listing prints a weight that is negative or not a number"},
+        {with(at(C::header_differs), [](finding& x) { x.x = {0.5, -0.25, 0.125}; }), "header_differs",
+         no + "the header of k-point block 2 (0.5000 -0.2500 0.1250) is not " + k2},
+        {f(C::no_structure), "no_structure", no + "the listing prints no crystal structure (the positions of its ions)"},
+        {f(C::negative_species, -1, 2), "negative_species", no + "ions per type gives -1 ions of species 2"},
+        {f(C::species_beyond, 5), "species_beyond", no + "ions per type counts more ions than the 5 positions"},
+        {f(C::positions_not_ions, 2, 3), "positions_not_ions", no + "the listing prints 2 positions for 3 ions"},
+        {f(C::species_short, 1, 2), "species_short", no + "ions per type counts 1 ions for the 2 positions"},
+        {f(C::magmom_twice, 6, 7), "magmom_twice",
+         no + "MAGMOM is given twice, otherwise (lines 6 and 7): which the run read is not known"},
+        {f(C::magmom_unreadable), "magmom_unreadable", no + "MAGMOM cannot be read"},
+        {with(f(C::moments_count, 1, 2), magmom), "moments_count", no + "MAGMOM gives 1 moments for 2 ions"},
+        {f(C::no_moments), "no_moments",
+         no + "the listing does not say which moments its spin-polarised run started from (no MAGMOM, no table of moments)"},
+        {with(f(C::moment_not_number, 3), [](finding& x) { x.moments = bandcut::moment_origin::first_table; }),
+         "moment_not_number", no + "moment 3 of the first table of moments is not a number"},
+        {with(f(C::moments_all_zero), [](finding& x) { x.moments = bandcut::moment_origin::default_one; }),
+         "moments_all_zero", no + "the default of 1 per ion gives every ion a moment of 0"},
+        {f(C::operator_line, 13), "operator_line", no + "line 13 of the operator table is no row of nine numbers"},
+        {f(C::row_not_operation, 4), "row_not_operation", no + "row 4 of the operator table is no operation of this lattice"},
+        {f(C::row_loses_ion, 4, 2), "row_loses_ion", no + "row 4 of the operator table maps ion 2 onto no ion of its species"},
+        {with(f(C::row_mixes_moments, 4), magmom), "row_mixes_moments",
+         no + "row 4 of the operator table maps the dominant moments of MAGMOM onto moments of both signs or none"},
+        {with(at(C::row_contradicted, 2), [&](finding& x) { x.band = 6, x.value = 0.01234, magmom(x); }), "row_contradicted",
+         no + "row 2 of the operator table keeps the moments by the energies (it takes " + k2 +
+             " onto itself, where band 7's spin components differ by 0.0123 eV), but reverses them by the moments of MAGMOM"},
+        {with(f(C::no_moments), [](finding& x) { x.undecided_row = 5; }), "no_moments",
+         no + "the listing does not say which moments its spin-polarised run started from (no MAGMOM, no table of moments); "
+              "row 5 of the operator table fixes no listed point where the spin components differ"},
+        {f(C::lattice_not_number, 2), "lattice_not_number", no + "the lattice vector a2 is not a number"},
+        {with(f(C::lattice_length, 1), [](finding& x) { x.value = 1e30; }), "lattice_length",
+         no + "the lattice vector a1 is 1e+30 A long"},
+        {f(C::no_volume), "no_volume", no + "the lattice vectors span no volume"},
+        {f(C::position_not_number, 2), "position_not_number", no + "position 2 of the structure is not a number"},
+        {f(C::one_site, 1, 3, 2), "one_site", no + "ions 1 and 3, both of species 2, sit on one site"},
+        {with(f(C::search_too_long, 152, 1, 2428), [](finding& x) { x.value = 3.04e-4, x.limit = 1e-9; }), "search_too_long",
+         no + "a symmetry search over 152 ions, 1 of the rarest species, would take about 0.0003 s, more than the 1e-09 s a "
+              "listing of 2428 bytes warrants"},
+        {f(C::no_symmetry), "no_symmetry", no + "no symmetry operation maps the crystal structure onto itself"},
+        {f(C::classify_too_long, 0, 0, 9000), "classify_too_long",
+         no + "telling which operations keep the moments is more work than a listing of 9000 bytes warrants"},
+        {with(f(C::nothing_kept), magmom), "nothing_kept",
+         no + "no operation of the crystal structure keeps or reverses the moments of MAGMOM"},
+        {with(f(C::too_many_rotations), table), "too_many_rotations",
+         no + "the operator table gives more rotations than any crystal has (48)"},
+        {with(f(C::operations_count, 47, 48), table), "operations_count",
+         no + "the listing found 47 space group operations, the operator table gives 48 rotations"},
+        {f(C::no_identity), "no_identity", no + "the identity is not among the operations of the crystal structure"},
+        {with(f(C::no_group, 1, 6), [&](finding& x) { x.negated = {false, true}, table(x); }), "no_group",
+         no + "the operations of the operator table are no group: row 1 times row 6 with k -> -k is none of them"},
+        {with(f(C::no_group, 0, 2), [](finding& x) { x.negated = {true, false}; }), "no_group",
+         no + "the operations of the crystal structure are no group: an operation with k -> -k times row 2 is none of them"},
+        {with(at(C::spin_refuted, 12), [](finding& x) { x.band = 3, x.value = 0.45; }), "spin_refuted",
+         no + "an operation that reverses the moments takes " + k2 + " onto itself, yet its spin components differ by 0.4500 eV "
+              "in band 4 (of the 12 compared, those up to the highest that can cross Ef): the moments are not those the "
+              "calculation started from"},
+        {f(C::out_of_memory), "out_of_memory", no + "not enough memory to unfold"},
+        {onto(f(C::beyond_stars, 48)), "beyond_stars",
+         frame + "the grid has more points than 36 irreducible k-points reach with 48 rotations); they lie on a 6 x 6 x 6 grid"},
+        {onto(at(C::point_off_grid), {0, 0, 0}), "point_off_grid", frame + k2 + " lies off the grid)"},
+        {onto(f(C::mixed_shifts, 3), {8, 8, 8}), "mixed_shifts", frame + "the k-points lie on grids of different shifts along b3)"},
+        {onto(f(C::listing_mesh, 6, 6, 4)), "listing_mesh", frame + "the listing's mesh is 6 x 6 x 4); they lie on a 6 x 6 x 6 grid"},
+        {onto(f(C::mesh_not_along), {8, 8, 4}), "mesh_not_along",
+         frame + "the listing's mesh is not laid along the reciprocal vectors); they lie on a 8 x 8 x 4 grid"},
+        {onto(with(f(C::mesh_shift), [](finding& x) { x.x = {0.5, 0.5, 0}, x.y = {0, 0, 0.5}; }), {8, 8, 8}), "mesh_shift",
+         frame + "the listing's mesh is shifted by 0.5 0.5 0 steps, its k-points by 0 0 0.5)"},
+        {onto(f(C::unreached, 3)), "unreached", frame + "3 grid points unreached); they lie on a 6 x 6 x 6 grid"},
+        {onto(f(C::reached_twice, 20), {8, 8, 8}), "reached_twice", frame + "20 grid points reached from two irreducible k-points)"},
+        {onto(f(C::weights_off, 2), {8, 8, 8}), "weights_off",
+         frame + "the weights of 2 irreducible k-points are not their shares of the grid)"},
+        {onto(f(C::zone_maps, 2), {8, 8, 8}), "zone_maps", frame + "the full-zone list maps 2 grid points otherwise)"},
+        {onto(f(C::zone_marks, 4), {8, 8, 8}), "zone_marks",
+         frame + "the full-zone list marks 4 grid points otherwise than the operations that reverse the moments reach them)"},
+        {f(C::no_grid), "no_grid", "no grid was made"},
+        {f(C::no_mesh), "no_mesh", "the k-points are written in listing order: there is no mesh to integrate over"},
+        {f(C::no_plane), "no_plane",
+         "the k-points were taken in listing order, not placed on the grid: where each lies is not known, so there is no "
+         "plane to draw"},
+        {f(C::plane_off_grid, 8, 8), "plane_off_grid", "plane 8 is not on the grid, whose planes along b3 are 0 to 7"},
+    };
+    std::vector<char> seen(bandcut::cause_count, 0);
+    for (const auto& c : cases) {
+        EXPECT_EQ(bandcut::finding_words(c.why), c.words) << c.name;
+        EXPECT_STREQ(bandcut::cause_name(c.why.why), c.name);
+        seen[static_cast<std::size_t>(c.why.why)] = 1;
+    }
+    for (int i = 1; i < bandcut::cause_count; ++i) EXPECT_TRUE(seen[static_cast<std::size_t>(i)]) << "cause " << i << " has no row";
+    EXPECT_STREQ(bandcut::cause_name(C::none), "");
+    EXPECT_EQ(bandcut::finding_words({}), "");
+}
+
 // Each route says which made the grid, in the order the run meets the causes: the echo,
 // the route's note or warning, the selection's warning; a refused grid ends with the
 // refusal.
@@ -177,19 +301,20 @@ TEST(cut, the_account_of_each_route) {
         bandcut::grid g;
         bandcut::grid_map::route how;
         bandcut::reason why;  // of the line after the echo
+        const char* cause;    // its finding
         std::vector<std::pair<message::kind, std::string>> after_echo;  // what follows the Ef line
     } cases[] = {
-        {"placement", full, {2, 2, 2}, bandcut::grid_map::route::placed, bandcut::reason::placed,
+        {"placement", full, {2, 2, 2}, bandcut::grid_map::route::placed, bandcut::reason::placed, "",
          {{message::kind::note, "bandcut: note: placed the 8 k-points of the full 2 x 2 x 2 mesh"}}},
-        {"unfolding", reduced, {2, 2, 2}, bandcut::grid_map::route::unfolded, bandcut::reason::unfolded,
+        {"unfolding", reduced, {2, 2, 2}, bandcut::grid_map::route::unfolded, bandcut::reason::unfolded, "",
          {{message::kind::note, "bandcut: note: unfolded 4 irreducible k-points onto the 2 x 2 x 2 grid (48 rotations "
                                 "with time reversal, from the crystal structure)"}}},
-        {"listing order", reduced, {1, 1, 4}, bandcut::grid_map::route::listing_order, bandcut::reason::listing_order,
+        {"listing order", reduced, {1, 1, 4}, bandcut::grid_map::route::listing_order, bandcut::reason::listing_order, "mixed_shifts",
          {{message::kind::warning,
            "bandcut: warning: k-point 2 (0.5000 0.0000 0.0000) is off the grid: the listing does not hold the full 1 x 1 x "
            "4 grid; the 4 irreducible k-points do not unfold onto 1 x 1 x 4 (the k-points lie on grids of different shifts "
            "along b1); they lie on a 2 x 2 x 2 grid; values are written in listing order"}}},
-        {"refusal", reduced, {3, 3, 3}, bandcut::grid_map::route::refused, bandcut::reason::too_few_kpoints,
+        {"refusal", reduced, {3, 3, 3}, bandcut::grid_map::route::refused, bandcut::reason::too_few_kpoints, "mixed_shifts",
          {{message::kind::refusal, "OUTCAR:" + std::to_string(counts_line(reduced)) + ": the grid 3 x 3 x 3 needs 27 k-points "
                                    "but the listing has 4 (NKPTS); the 4 irreducible k-points do not unfold onto 3 x 3 x 3 "
                                    "(the k-points lie on grids of different shifts along b1); they lie on a 2 x 2 x 2 grid"}}},
@@ -205,6 +330,7 @@ TEST(cut, the_account_of_each_route) {
         for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(r.said[i].why, bandcut::reason::echo) << c.name << " " << i;
         ASSERT_GE(r.said.size(), 10u) << c.name;
         EXPECT_STREQ(bandcut::reason_name(r.said[9].why), bandcut::reason_name(c.why)) << c.name;
+        EXPECT_STREQ(r.said[9].cause, c.cause) << c.name;
         EXPECT_EQ(r.said[9].line, c.how == bandcut::grid_map::route::refused ? counts_line(reduced) : 0) << c.name;
         std::vector<std::pair<message::kind, std::string>> after;
         for (std::size_t i = 9; i < r.said.size(); ++i) after.emplace_back(r.said[i].what, r.said[i].text);

@@ -88,7 +88,7 @@ TEST(operations, of_model_structures_with_their_moments) {
          stripes, 8, 8},
     };
     for (const auto& c : cases) {
-        ASSERT_EQ(bandcut::structure_fault(c.s), "") << c.name;
+        ASSERT_FALSE(bandcut::structure_fault(c.s)) << c.name;
         bool beyond = true;
         const auto ops = bandcut::classify(bandcut::structure_operations(c.s), c.s, c.moments, bandcut::symmetry_budget::for_listing(1 << 20), beyond);
         EXPECT_FALSE(beyond) << c.name;
@@ -106,6 +106,7 @@ namespace {
 // What makes a structure unfit for the search, the first fault named; the bound on one
 // site (2e-5 of the cell), across the edges of the index's buckets and the cell's wrap.
 TEST(operations, structure_faults) {
+    using C = bandcut::cause;
     std::vector<dvec3> many;  // 128 ions: the index splits the cell into 4 x 4 x 4 buckets
     for (int i = 0; i < 128; ++i) many.push_back({(i % 8) / 8.0 + 0.01, (i / 8 % 4) / 4.0 + 0.1, (i / 32) / 4.0 + 0.1});
     auto edge = many;
@@ -117,20 +118,26 @@ TEST(operations, structure_faults) {
     const struct {
         const char* name;
         bandcut::structure s;
-        std::string fault;
+        bandcut::cause fault;
+        std::array<std::int64_t, 3> n{};  // the ions and their species, the lattice vector
+        double value = 0;                 // its length
     } cases[] = {
-        {"two sites 5e-5 apart", {cubic, {{0, 0, 0}, {0, 0, 5e-5}}, {1, 1}}, ""},
-        {"one site, 1e-6 apart", {cubic, {{0, 0, 0}, {0, 0, 1e-6}}, {1, 1}}, "ions 1 and 2, both of species 1, sit on one site"},
-        {"one site across the cell's wrap", {cubic, {{0, 0, 0.9999995}, {0, 0, 0}}, {1, 1}},
-         "ions 1 and 2, both of species 1, sit on one site"},
-        {"one site across a bucket's edge", {cubic, edge, std::vector<int>(128, 1)},
-         "ions 1 and 2, both of species 1, sit on one site"},
-        {"two species on one site", {cubic, {{0, 0, 0}, {0, 0, 1e-6}}, {1, 2}}, ""},
-        {"a lattice vector of 0.05 A", {short_a1, {{0, 0, 0}}, {1}}, "the lattice vector a1 is 0.05 A long"},
-        {"a lattice nearly flat", {flat, {{0, 0, 0}}, {1}}, "the lattice vectors span no volume"},
-        {"a thin lattice", {thin, {{0, 0, 0}}, {1}}, ""},
+        {"two sites 5e-5 apart", {cubic, {{0, 0, 0}, {0, 0, 5e-5}}, {1, 1}}, C::none},
+        {"one site, 1e-6 apart", {cubic, {{0, 0, 0}, {0, 0, 1e-6}}, {1, 1}}, C::one_site, {1, 2, 1}},
+        {"one site across the cell's wrap", {cubic, {{0, 0, 0.9999995}, {0, 0, 0}}, {1, 1}}, C::one_site, {1, 2, 1}},
+        {"one site across a bucket's edge", {cubic, edge, std::vector<int>(128, 1)}, C::one_site, {1, 2, 1}},
+        {"one site, the second species", {cubic, {{0, 0, 0}, {0.5, 0, 0}, {0.5, 0, 1e-6}}, {1, 2, 2}}, C::one_site, {2, 3, 2}},
+        {"two species on one site", {cubic, {{0, 0, 0}, {0, 0, 1e-6}}, {1, 2}}, C::none},
+        {"a lattice vector of 0.05 A", {short_a1, {{0, 0, 0}}, {1}}, C::lattice_length, {1, 0, 0}, 0.05},
+        {"a lattice nearly flat", {flat, {{0, 0, 0}}, {1}}, C::no_volume},
+        {"a thin lattice", {thin, {{0, 0, 0}}, {1}}, C::none},
     };
-    for (const auto& c : cases) EXPECT_EQ(bandcut::structure_fault(c.s), c.fault) << c.name;
+    for (const auto& c : cases) {
+        const auto f = bandcut::structure_fault(c.s);
+        EXPECT_EQ(f.why, c.fault) << c.name;
+        EXPECT_EQ(f.n, c.n) << c.name;
+        EXPECT_EQ(f.value, c.value) << c.name;
+    }
 }
 
 // An operation that maps an ion onto no ion of its species is no symmetry of the
@@ -164,8 +171,12 @@ TEST(operations, the_symmetry_budget) {
     EXPECT_EQ(bandcut::symmetry_budget::for_listing(std::uint64_t{1} << 40).seconds, 2.0);
     EXPECT_DOUBLE_EQ(bandcut::symmetry_budget::predicted_seconds(4096, 2048), 2e-6 * 4096 * 2048);
     const bandcut::structure two_species{cubic, {{0, 0, 0}, {0.5, 0.5, 0.5}, {0.5, 0, 0}}, {1, 1, 2}};
-    EXPECT_EQ(bandcut::search_fault(two_species, {100, 6e-6}), "");  // 3 ions, 1 of the rarest: 6e-6 s
-    EXPECT_NE(bandcut::search_fault(two_species, {100, 5.9e-6}), "");
+    EXPECT_FALSE(bandcut::search_fault(two_species, {100, 6e-6}));  // 3 ions, 1 of the rarest: 6e-6 s
+    const auto beyond = bandcut::search_fault(two_species, {100, 5.9e-6});
+    EXPECT_EQ(beyond.why, bandcut::cause::search_too_long);
+    EXPECT_EQ(beyond.n, (std::array<std::int64_t, 3>{3, 1, 100}));
+    EXPECT_DOUBLE_EQ(beyond.value, 6e-6);
+    EXPECT_EQ(beyond.limit, 5.9e-6);
 }
 
 }  // namespace

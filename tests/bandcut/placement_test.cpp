@@ -55,7 +55,7 @@ placed place(const std::vector<vec3>& c, const grid& g) {
     map.placed = bandcut::place_on_grid(l, g);
     map.how = map.placed.placed() ? bandcut::grid_map::route::placed : bandcut::grid_map::route::listing_order;
     for (const auto k : map.placed.kpoint_at) map.kpoint_at.push_back({k, false});
-    map.not_unfolded = "(not unfolded)";
+    map.not_unfolded = bandcut::found(bandcut::cause::four_decimals);
     bandcut::account said;
     bandcut::explain_route(said, "OUTCAR", l, g, map);
     std::string warning;
@@ -112,13 +112,13 @@ TEST(placement, listings_that_are_not_the_grid_keep_listing_order) {
     } cases[] = {
         {"band path", {{0, 0, 0}, {0.05f, 0, 0}, {0.1f, 0, 0}, {0.15f, 0, 0}}, {4, 1, 1},
          "bandcut: warning: k-point 2 (0.0500 0.0000 0.0000) is off the grid: the listing does not hold the full "
-         "4 x 1 x 1 grid; (not unfolded); values are written in listing order\n"},
+         "4 x 1 x 1 grid; no unfolding: the listing prints its k-points with four decimals only; values are written in listing order\n"},
         {"a point twice", {{0, 0, 0}, {0.5f, 0, 0}, {0, 0, 0}, {0.5f, 0, 0.5f}}, {2, 1, 2},
          "bandcut: warning: k-point 3 (0.0000 0.0000 0.0000) repeats a grid point: the listing does not hold the full "
-         "2 x 1 x 2 grid; (not unfolded); values are written in listing order\n"},
+         "2 x 1 x 2 grid; no unfolding: the listing prints its k-points with four decimals only; values are written in listing order\n"},
         {"no coordinates", {{NAN, NAN, NAN}, {0.5f, 0, 0}}, {2, 1, 1},
          "bandcut: warning: k-point 1 (nan nan nan) is off the grid: the listing does not hold the full 2 x 1 x 1 "
-         "grid; (not unfolded); values are written in listing order\n"},
+         "grid; no unfolding: the listing prints its k-points with four decimals only; values are written in listing order\n"},
     };
     for (const auto& c : cases) {
         const auto p = place(c.coordinates, c.g);

@@ -132,11 +132,12 @@ def test_the_grid_and_the_file_are_the_programs(tmp_path, program, case, mesh, e
     assert cut.reciprocal.shape == (3, 3) and np.allclose(cut.reciprocal, echoed, atol=5e-7)
 
 
-@pytest.mark.parametrize("case, mesh, reason", [("truncated_block", (1, 2, 2), "listing_ends"),
-                                                ("grid_too_large", (2, 2, 2), "too_few_kpoints"),
-                                                ("band_without_energy", (1, 2, 2), "bad_band_line"),
-                                                ("identity_replaced", (5, 5, 5), "too_few_kpoints")])
-def test_a_refusal_raises_with_the_programs_words(tmp_path, monkeypatch, program, case, mesh, reason):
+@pytest.mark.parametrize("case, mesh, reason, cause", [("truncated_block", (1, 2, 2), "listing_ends", ""),
+                                                       ("grid_too_large", (2, 2, 2), "too_few_kpoints", "four_decimals"),
+                                                       ("band_without_energy", (1, 2, 2), "bad_band_line", ""),
+                                                       ("identity_replaced", (5, 5, 5), "too_few_kpoints", "no_identity"),
+                                                       ("stripes_unprinted", (4, 4, 2), "too_few_kpoints", "reached_twice")])
+def test_a_refusal_raises_with_the_programs_words(tmp_path, monkeypatch, program, case, mesh, reason, cause):
     folder = listing(tmp_path, case)
     status, out, _ = run_program(program, folder, mesh, 4.25)
     assert status == 1
@@ -146,6 +147,7 @@ def test_a_refusal_raises_with_the_programs_words(tmp_path, monkeypatch, program
     assert isinstance(refused.value, ValueError)
     assert str(refused.value) == out[-1]
     assert refused.value.reason == reason
+    assert refused.value.cause == cause
     assert out[-1].startswith(f"OUTCAR:{refused.value.line}: ")  # the line the words name
 
 

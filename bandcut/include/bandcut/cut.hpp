@@ -104,6 +104,10 @@ struct message {
     std::string text;  // the line as printed, without its newline
     long line = 0;     // a refusal about a line of the listing: that line (counting from 1)
     bandcut::reason why = reason::none;
+    // Why the listing's k-points were not placed or unfolded, or why a grid has no mesh or
+    // plane (the too_few_kpoints refusal, the listing_order, no_mesh and no_plane warnings):
+    // the finding's name, such as "unreached", "point_off_grid", "no_moments"; "" otherwise.
+    const char* cause = "";
 };
 using account = std::vector<message>;
 
