@@ -304,19 +304,9 @@ cut read_cut(const py::object& where, const std::tuple<int, int, int>& mesh, std
     return cut(std::move(r));
 }
 
-}  // namespace
-
-PYBIND11_MODULE(bandcut, m) {
-    m.doc() = R"(Band energies of a finished calculation over its full k-point grid.
-
-bandcut.read(path, mesh=(nkx, nky, nkz)) reads the calculation's listing ("OUTCAR"), puts every listed
-k-point's band energies on the nkx x nky x nkz mesh (placed by their coordinates, or
-unfolded from a symmetry-reduced mesh and proved against the listing's weights and
-magnetic order) and returns them as a NumPy array; write_bandgrid writes the band-grid
-file the program bandcut writes.  Energies in eV.)";
-
-    py::class_<cut>(m, "Cut", "The grid bandcut.read made, and what it said.")
-        .def_property_readonly("energies", &cut::energies,
+// What the run read and said, and where the grid's values lie.
+void bind_grid(py::class_<cut>& cls) {
+    cls.def_property_readonly("energies", &cut::energies,
                                R"(float32 array (spin components, bands, nkx, nky, nkz), eV: the energy of every band of
 every spin component at every point of the mesh, (ix, iy, iz) at k = (ix/nkx, iy/nky,
 iz/nkz) plus the mesh's shift, in units of the reciprocal vectors.  Made on first use;
@@ -335,10 +325,6 @@ symmetry-reduced mesh), or "listing order" (neither; the notes say why).)")
         .def_property_readonly("notes", &cut::notes,
                                R"(The notes and warnings the program prints on standard error for this run, in order, each
 a Note with .kind ("note" or "warning") and .text (the line as printed).)")
-        .def("bands_crossing", &cut::bands_crossing, py::arg("ef") = py::none(),
-             R"(The bands whose energies over the grid's k-points lie both below and above ef (eV;
-default: selection_ef), as (spin, band) pairs counting from 0: indices into the
-first two axes of energies.)")
         .def_property_readonly("mesh", [](const cut& c) { return std::make_tuple(c.result().g.nkx, c.result().g.nky, c.result().g.nkz); },
                                "(nkx, nky, nkz): the mesh the energies are given on.")
         .def_property_readonly("kpoints", &cut::kpoints,
@@ -346,7 +332,15 @@ first two axes of energies.)")
 ((ix + shift) / nkx, ...), aligned with the last three axes of energies.  A fresh array
 each time.)")
         .def_property_readonly("shift", [](const cut& c) { return c.result().shift; },
-                               "The mesh's shift off the zone centre, in steps along b1, b2, b3 (0 or 0.5 each).")
+                               "The mesh's shift off the zone centre, in steps along b1, b2, b3 (0 or 0.5 each).");
+}
+
+// The numbers and pictures of the bands that cross a level.
+void bind_bands(py::class_<cut>& cls) {
+    cls.def("bands_crossing", &cut::bands_crossing, py::arg("ef") = py::none(),
+             R"(The bands whose energies over the grid's k-points lie both below and above ef (eV;
+default: selection_ef), as (spin, band) pairs counting from 0: indices into the
+first two axes of energies.)")
         .def("velocity", &cut::velocity, py::arg("spin"), py::arg("band"),
              R"(float64 array (nkx, nky, nkz, 3), m/s: the Cartesian velocity grad_k E / hbar of one band
 (counting from 0) of one spin component at every mesh point, by central differences on
@@ -363,11 +357,6 @@ Raises ValueError where there is no mesh to integrate over (a grid in listing or
              "Electrons per cell below ef (eV) on the grid, every band counted (full bands whole).")
         .def("level_for", &cut::level_for, py::arg("electrons"),
              "The level (eV) at which the grid holds `electrons` per cell, to 1e-6 eV; None when none does.")
-        .def("write_frmsf", &cut::write_frmsf, py::arg("path"), py::arg("ef") = py::none(), py::arg("bands") = py::none(),
-             R"(Writes the other viewer's file (FS.frmsf: the grid's kind named, so a shifted mesh is
-drawn in place; energies relative to ef; the Fermi speed in 10^5 m/s as the colour) to
-path, byte for byte as the program writes it with --frmsf; the same choice of bands, the
-same atomic write and errors as write_bandgrid.)")
         .def("contours", &cut::contours, py::arg("ef") = py::none(), py::arg("plane") = 0,
              R"(The Fermi contours E = ef (eV; default: selection_ef) in plane `plane` of the mesh (its
 third index; 0: the plane through the zone centre spanned by b1 and b2, for a slab the
@@ -377,7 +366,16 @@ whole Fermi surface), as a Contours record: .zone, the plane's Wigner-Seitz cell
 closed ones repeating their first point.  Cartesian, 1/A with 2 pi, x along b1 and y
 perpendicular to it towards b2.  Pockets are drawn whole, once, about their image nearest
 the zone centre; lines that cross the zone are clipped to it.  Raises ValueError for a
-mesh in listing order (no plane) or a plane off the mesh.)")
+mesh in listing order (no plane) or a plane off the mesh.)");
+}
+
+// The program's files, written from Python byte for byte.
+void bind_writers(py::class_<cut>& cls) {
+    cls.def("write_frmsf", &cut::write_frmsf, py::arg("path"), py::arg("ef") = py::none(), py::arg("bands") = py::none(),
+             R"(Writes the other viewer's file (FS.frmsf: the grid's kind named, so a shifted mesh is
+drawn in place; energies relative to ef; the Fermi speed in 10^5 m/s as the colour) to
+path, byte for byte as the program writes it with --frmsf; the same choice of bands, the
+same atomic write and errors as write_bandgrid.)")
         .def("write_svg", &cut::write_svg, py::arg("path"), py::arg("ef") = py::none(), py::arg("plane") = 0,
              R"(Writes the picture of contours(ef, plane) as SVG to path, byte for byte as the program
 writes FS.svg with --svg (for plane 0 at selection_ef); the same atomic write and errors
@@ -389,7 +387,10 @@ the bands that cross ef (eV; default: selection_ef) or the (spin, band) pairs gi
 byte for byte as the program writes it.  The file is written beside path and renamed
 onto it once whole: an existing file is never left half-written.  Raises OSError when
 the file cannot be written, ValueError for a band that is not there.)");
+}
 
+// The records the module hands out and the refusal it raises.
+void define_records(py::module_& m) {
     py::exec(R"(
 import collections as _collections
 Note = _collections.namedtuple("Note", "kind text")
@@ -409,6 +410,24 @@ Contours = _collections.namedtuple("Contours", "zone lines ef plane")
 Contours.__doc__ = ("The Fermi contours of one plane (Cut.contours): the zone polygon, the lines of each "
                     "(spin, band), the level and the plane.")
 )", m.attr("__dict__"));
+}
+
+}  // namespace
+
+PYBIND11_MODULE(bandcut, m) {
+    m.doc() = R"(Band energies of a finished calculation over its full k-point grid.
+
+bandcut.read(path, mesh=(nkx, nky, nkz)) reads the calculation's listing ("OUTCAR"), puts every listed
+k-point's band energies on the nkx x nky x nkz mesh (placed by their coordinates, or
+unfolded from a symmetry-reduced mesh and proved against the listing's weights and
+magnetic order) and returns them as a NumPy array; write_bandgrid writes the band-grid
+file the program bandcut writes.  Energies in eV.)";
+
+    py::class_<cut> cls(m, "Cut", "The grid bandcut.read made, and what it said.");
+    bind_grid(cls);
+    bind_bands(cls);
+    bind_writers(cls);
+    define_records(m);
 
     m.def("read", &read_cut, py::arg("path") = "OUTCAR", py::kw_only(), py::arg("mesh"), py::arg("ef") = py::none(),
           R"(Reads the listing at path and makes the mesh=(nkx, nky, nkz) of its band energies.
