@@ -145,8 +145,9 @@ std::string map_words(const finding& f) {
     }
 }
 
-// The outputs that need the k-points where they lie.
-std::string output_words(const finding& f) {
+// Where the k-points are not where the grid needs them: the placement's first misfit
+// (said after the k-point it names), and the outputs that need a mesh or a plane.
+std::string placement_words(const finding& f) {
     switch (f.why) {
     case cause::no_grid: return "no grid was made";
     case cause::no_mesh: return "the k-points are written in listing order: there is no mesh to integrate over";
@@ -197,8 +198,8 @@ const char* cause_name(cause c) {
         "no_grid", "no_mesh", "no_plane", "plane_off_grid",
     };
     static_assert(sizeof names / sizeof names[0] == cause_count);
-    const auto i = static_cast<int>(c);
-    return i >= 0 && i < cause_count ? names[i] : "";
+    const auto i = static_cast<unsigned>(c);  // none is names[0], ""
+    return i < static_cast<unsigned>(cause_count) ? names[i] : "";
 }
 
 std::string finding_words(const finding& f) {
@@ -216,7 +217,7 @@ std::string finding_words(const finding& f) {
                    (f.undecided_row > 0
                         ? "; " + row_words(f.undecided_row) + " fixes no listed point where the spin components differ"
                         : std::string());
-    return output_words(f);
+    return placement_words(f);
 }
 
 }  // namespace bandcut

@@ -52,18 +52,18 @@ enum class moment_source { given, none, broken };
 moment_source initial_moments(const mesh_sections& m, std::size_t ions, bool signs_only, std::vector<double>& moments,
                               moment_origin& source, finding& why) {
     moments.clear();
-    if (m.magmom_conflict()) {
-        why = found(cause::magmom_twice, m.magmom_lines[0], m.magmom_lines[1]);
-        return moment_source::none;
-    }
+    // A failure names the source it found, if any.
+    const auto fail = [&](finding f, moment_source state) {
+        f.moments = source;
+        why = f;
+        return state;
+    };
+    if (m.magmom_conflict()) return fail(found(cause::magmom_twice, m.magmom_lines[0], m.magmom_lines[1]), moment_source::none);
     if (m.magmom_given) {
         source = moment_origin::magmom;
-        if (!m.magmom_readable) return why = found(cause::magmom_unreadable), moment_source::broken;
-        if (m.magmom_count != static_cast<std::int64_t>(ions)) {
-            why = found(cause::moments_count, m.magmom_count, static_cast<std::int64_t>(ions));
-            why.moments = source;
-            return moment_source::broken;
-        }
+        if (!m.magmom_readable) return fail(found(cause::magmom_unreadable), moment_source::broken);
+        if (m.magmom_count != static_cast<std::int64_t>(ions))
+            return fail(found(cause::moments_count, m.magmom_count, static_cast<std::int64_t>(ions)), moment_source::broken);
         for (const auto& [count, value] : m.magmom) moments.insert(moments.end(), static_cast<std::size_t>(count), value);
     } else if (m.default_moments) {
         source = moment_origin::default_one;
@@ -77,25 +77,15 @@ moment_source initial_moments(const mesh_sections& m, std::size_t ions, bool sig
                               : std::fabs(x) < 0.1 * largest || x == 0 ? 0.0
                                                                        : x > 0 ? 1.0 : -1.0);
     } else {
-        why = found(cause::no_moments);
-        return moment_source::none;
+        return fail(found(cause::no_moments), moment_source::none);
     }
-    if (moments.size() != ions) {
-        why = found(cause::moments_count, static_cast<std::int64_t>(moments.size()), static_cast<std::int64_t>(ions));
-        why.moments = source;
-        return moment_source::broken;
-    }
+    if (moments.size() != ions)
+        return fail(found(cause::moments_count, static_cast<std::int64_t>(moments.size()), static_cast<std::int64_t>(ions)),
+                    moment_source::broken);
     for (std::size_t i = 0; i < moments.size(); ++i)
-        if (!std::isfinite(moments[i])) {
-            why = found(cause::moment_not_number, static_cast<std::int64_t>(i + 1));
-            why.moments = source;
-            return moment_source::broken;
-        }
-    if (std::all_of(moments.begin(), moments.end(), [](double x) { return x == 0; })) {
-        why = found(cause::moments_all_zero);
-        why.moments = source;
-        return moment_source::none;
-    }
+        if (!std::isfinite(moments[i])) return fail(found(cause::moment_not_number, static_cast<std::int64_t>(i + 1)), moment_source::broken);
+    if (std::all_of(moments.begin(), moments.end(), [](double x) { return x == 0; }))
+        return fail(found(cause::moments_all_zero), moment_source::none);
     return moment_source::given;
 }
 
