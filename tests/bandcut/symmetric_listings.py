@@ -772,6 +772,11 @@ CASES = {
     "zero_moments_table": dict(crystal="altermagnet", n=(4, 4, 4), spin=2, table=T, found=16, magnetization=True,
                                printed_moments=[0.0] * 6, refused="no unfolding: the first table of moments gives every ion a moment of 0; row 5 of the "
                                         "operator table fixes no listed point where the spin components differ"),
+    # A table of moments one ion short is no source either (each ion needs its moment).
+    "short_moments_table": dict(crystal="altermagnet", n=(4, 4, 4), spin=2, table=T, found=16, magnetization=True,
+                                printed_moments=[3.0, -3.0, 0.0, 0.0, 0.0], refused="no unfolding: the first table of moments "
+                                "gives 5 moments for 6 ions; row 5 of the operator table fixes no listed point where the spin "
+                                "components differ"),
 }
 
 
