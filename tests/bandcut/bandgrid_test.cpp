@@ -135,6 +135,8 @@ TEST(grid, points_never_overflow) {
     EXPECT_EQ((grid{-2, 3, 4}.points()), 0);
     EXPECT_EQ((grid{2, 0, 4}.points()), 0);
     EXPECT_EQ((grid{big, big, 2}.points()), std::int64_t{big} * big * 2);  // just below 2^63
+    // nkx * nky exactly (2^63 - 1) / 3 rounded down: the product fits, 2^63 - 2.
+    EXPECT_EQ((grid{1431655766, big, 3}.points()), std::int64_t{1431655766} * big * 3);
     EXPECT_EQ((grid{big, big, big}.points()), grid::too_many);
 }
 

@@ -402,6 +402,9 @@ TEST(cut, hostile_symmetry_sections_are_refused_with_their_cause) {
         {"no moments at all", true, false, "   MAGMOM = 1*2.0 1*0.0\n", "",
          "no unfolding: the listing does not say which moments its spin-polarised run started from (no MAGMOM, no "
          "table of moments)"},
+        // Half a body diagonal takes the one ion of species 1 onto the site of species 2.
+        {"a row that maps an ion onto no ion of its species", true, true, "    2    -1.000000     0.000000     1.000000     0.000000     0.000000     0.000000     0.000000     0.000000\n", "    2    -1.000000     0.000000     1.000000     0.000000     0.000000     0.500000     0.500000     0.500000\n",
+         "no unfolding: row 2 of the operator table maps ion 1 onto no ion of its species"},
         {"a damaged row of the operator table", false, true, "0.000000     1.000000     0.000000     0.000000     0.000000"
                                                              "     0.000000     0.000000\n \n",
          "0.000000     1.000000     0.000000     0.000000     0.000000     0.000000\n \n",
